@@ -20,7 +20,9 @@
  *   never waits for decoding.
  * - Callbacks (decoded frame, file end) and the render target's functions are called on the
  *   port's own thread. Inside them the caller must not close or stop that port, nor call
- *   KX_PLAY_Cleanup (each waits for the port's thread). When KX_PLAY_Stop, a close or
+ *   KX_PLAY_Cleanup (each waits for the port's thread; a close or stop from the port's own
+ *   thread is refused with a negative result). They must not wait for the thread that calls
+ *   KX_PLAY_Stop, a close or KX_PLAY_SetPlayWnd either. When KX_PLAY_Stop, a close or
  *   KX_PLAY_SetPlayWnd(port, NULL) returns, no callback or render call of that port is under
  *   way and none follows.
  *
@@ -31,6 +33,22 @@
  * The library converts each picture once to 32-bit BGRA (byte order B, G, R, A in memory), of
  * the target's current size, rotated as asked and either stretched to fill it or letterboxed
  * (black bars) to keep its shape, and hands it to fnPresent.
+ *
+ * Live ports
+ * ----------
+ * KX_PLAY_InputData takes what the stream library's data callback delivers, whatever its data
+ * type: the inner part of a packaged frame (H.264, MPEG-4 part 2, AAC, G.711 mu-law and A-law
+ * are decoded) or the raw private payload. Deliveries that cannot be decoded (the private
+ * payload, G.722.1, damaged data) are counted and dropped; so are deliveries before
+ * KX_PLAY_Play or after KX_PLAY_Stop. The result is 0 then too: negative only for a bad port
+ * or bad arguments. A stream more than about a second behind drops to its newest key frame.
+ *
+ * Files
+ * -----
+ * KX_PLAY_OpenFile tells an AVI file from a ".qf" recording by its content, whatever its name.
+ * KX_PLAY_Stop on a file goes back to its start; KX_PLAY_Play plays it again. A seek after the
+ * end plays on and the end callback comes again at the next end. KX_PLAY_GetPlayTime fails
+ * until the first picture has been shown.
  *
  * Text
  * ----
@@ -56,7 +74,7 @@ typedef struct FRAME_INFO {
     int32_t nWidth;     /* picture width in pixels (0 for audio) */
     int32_t nHeight;    /* picture height in pixels (0 for audio) */
     int32_t nType;      /* KX_PLAY_FRAME_VIDEO or KX_PLAY_FRAME_AUDIO */
-    int32_t nStamp;     /* presentation time in milliseconds */
+    int32_t nStamp;     /* presentation time in milliseconds (its low 32 bits) */
     int32_t nFrameRate; /* frames per second as far as known, else 0 */
 } FRAME_INFO;
 

@@ -40,11 +40,12 @@
  * - The data callback and the end callback of a session are called on that session's own
  *   thread, never on the caller's thread, and never at the same time as each other for the
  *   same session. The callback's own mutex is held during the call.
- * - Inside a callback the caller must NOT: stop that session (KX_NET_StopRealPlay), log out its
- *   login (KX_NET_Logout), clean up (KX_NET_Cleanup) - each of these waits for the thread the
- *   callback runs on and would deadlock -, nor set that session's callbacks
- *   (KX_NET_SetRealDataCallBack / KX_NET_SetRealPlayEndCallBack would wait for the callback's
- *   own mutex). A callback should return quickly: it delays the session's network work.
+ * - Inside a callback the caller must NOT call any KX_NET_* function. Stopping that session,
+ *   logging out its login or cleaning up waits for the thread the callback runs on; setting that
+ *   session's callbacks waits for the callback's own mutex; and any other export waits for the
+ *   library mutex, which another thread may hold while it waits for this session's thread to
+ *   end. Each of these deadlocks. A callback should hand its data on and return quickly: it
+ *   delays the session's network work.
  * - When KX_NET_SetRealDataCallBack or KX_NET_SetRealPlayEndCallBack returns, no call of the
  *   previous callback is under way and none will be made afterwards.
  *

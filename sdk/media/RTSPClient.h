@@ -21,6 +21,14 @@ public:
     // resultString (allocated with new[]) and frees it with delete[].
     using responseHandler = void(RTSPClient* client, int resultCode, char* resultString);
 
+    // The negative result codes of transport failures.
+    static constexpr int kErrorConnect = -1;    // connection refused, host unknown or unreachable
+    static constexpr int kErrorClosed = -2;     // the server closed the connection, or it broke
+    static constexpr int kErrorMalformed = -3;  // a reply that is not RTSP
+    static constexpr int kErrorTimeout = -4;    // connecting took too long
+    static constexpr int kErrorBadUrl = -5;     // the URL cannot be used
+    static constexpr int kErrorSend = -6;       // the request could not be sent
+
     // The URL: "rtsp://[user[:password]@]host[:port]/path". User name and password, when
     // present, are used to answer Basic and Digest challenges (a 401 reply is answered once
     // with credentials; the request is then resent). Connecting does not block the loop.

@@ -1,0 +1,84 @@
+#include "H264DataSink.h"
+
+#include <new>
+
+#include "CLiveClient.h"
+#include "CLog.h"
+#include "SPropParameterSets.h"
+
+namespace kx::sdk {
+
+using Brelso::Public::LOG_BUSINESS;
+using Brelso::Public::LOG_ERROR;
+
+H264DataSink* H264DataSink::createNew(kx::media::UsageEnvironment& env, CLiveClient* liveClient,
+                                      const char* sprop) {
+    return CheckCreated(new (std::nothrow) H264DataSink(env, liveClient, sprop));
+}
+
+H264DataSink::H264DataSink(kx::media::UsageEnvironment& env, CLiveClient* liveClient,
+                           const char* sprop)
+    : DataSink(env, liveClient), m_szSPropParameterSets(sprop) {}
+
+uint16_t H264DataSink::ClassifyFrame(const uint8_t* b, unsigned n, bool& hasStartCode) {
+    unsigned header = 0;
+    if (n >= 4 && b[0] == 0 && b[1] == 0 && b[2] == 0 && b[3] == 1) {
+        hasStartCode = true;
+        header = 4;
+    } else if (n >= 3 && b[0] == 0 && b[1] == 0 && b[2] == 1) {
+        hasStartCode = true;
+        header = 3;
+    } else {
+        hasStartCode = false;
+    }
+    const int nalType = header < n ? (b[header] & 0x1F) : -1;
+    switch (nalType) {
+        case 5:
+            return KX_FRAME_IDR;
+        case 7:
+            return KX_FRAME_SPS;
+        case 8:
+            return KX_FRAME_PPS;
+        default:
+            return hasStartCode ? KX_FRAME_OTHER : KX_FRAME_NOSTART;
+    }
+}
+
+void H264DataSink::SendParameterSets(uint32_t seconds, uint32_t microseconds) {
+    const unsigned count = CountSPropRecords(m_szSPropParameterSets);
+    if (count < 2) {
+        KX_LOG(LOG_ERROR, "[%s]why has not sps pps, numSPropRecords:%d.\n",
+               "H264DataSink::afterGettingFrame1", static_cast<int>(count));
+        return;
+    }
+    const auto records = ParseSPropParameterSets(m_szSPropParameterSets);
+    const auto& sps = records[0];
+    const auto& pps = records[1];
+    m_pLiveClient->InputVideoData(KX_DATA_H264, KX_FRAME_SPS, sps.data(),
+                                  static_cast<uint32_t>(sps.size()), false, seconds, microseconds);
+    m_pLiveClient->InputVideoData(KX_DATA_H264, KX_FRAME_PPS, pps.data(),
+                                  static_cast<uint32_t>(pps.size()), false, seconds, microseconds);
+    KX_LOG(LOG_BUSINESS, "[%s]has input sps pps, spsSize:%d, ppsSize:%d.\n",
+           "H264DataSink::afterGettingFrame1", static_cast<int>(sps.size()),
+           static_cast<int>(pps.size()));
+    m_bSPropSent = 1;
+}
+
+void H264DataSink::afterGettingFrame1(unsigned n, int64_t seconds, int64_t microseconds) {
+    m_pLiveClient->RefreshLastData();
+    const auto sec = static_cast<uint32_t>(seconds);
+    const auto usec = static_cast<uint32_t>(microseconds);
+    if (m_bSPropSent == 0 && m_pLiveClient->HasRealDataCallBack()) {
+        try {
+            SendParameterSets(sec, usec);
+        } catch (...) {  // no memory for the records: try with the next frame
+        }
+    }
+    bool hasStartCode = false;
+    const uint16_t frameType = ClassifyFrame(m_pBuffer.get(), n, hasStartCode);
+    m_pLiveClient->InputVideoData(KX_DATA_H264, frameType, m_pBuffer.get(), n, hasStartCode, sec,
+                                  usec);
+    m_pLiveClient->UpdateCurrentTime(seconds, microseconds);
+}
+
+}  // namespace kx::sdk

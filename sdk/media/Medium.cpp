@@ -1,0 +1,9 @@
+#include "Medium.h"
+
+namespace kx::media {
+
+void Medium::close(Medium* medium) {
+    delete medium;
+}
+
+}  // namespace kx::media

@@ -1,0 +1,15 @@
+// Small text helpers of the RTSP client: control URLs and the Session header.
+#pragma once
+
+#include <string>
+
+namespace kx::media {
+
+// The URL of a control attribute: "" or "*" name the base itself; an absolute URL stands as
+// it is; "/path" replaces the base's path; anything else is appended to the base with '/'.
+std::string resolveControlUrl(const std::string& base, const std::string& control);
+
+// "Session: <id>[;timeout=<seconds>]". False when there is no id.
+bool parseSessionHeader(const char* value, std::string& id, unsigned& timeoutSeconds);
+
+}  // namespace kx::media

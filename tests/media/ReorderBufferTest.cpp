@@ -1,0 +1,112 @@
+// ReorderBuffer: order restored, duplicates and late packets dropped, gaps given up after the
+// threshold, sequence numbers wrapping.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "ReorderBuffer.h"
+
+using namespace kx::media;
+
+namespace {
+
+struct Recorder : ReorderBuffer::Consumer {
+    std::vector<int> seqs;
+    std::vector<bool> losses;
+    void onOrderedPacket(const uint8_t* packet, size_t size, bool lossBefore) override {
+        ASSERT_EQ(size, 2u);
+        seqs.push_back((packet[0] << 8) | packet[1]);
+        losses.push_back(lossBefore);
+    }
+};
+
+void put(ReorderBuffer& b, int seq, int64_t now) {
+    const uint8_t p[2] = {static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq)};
+    b.insert(static_cast<uint16_t>(seq), p, 2, now);
+}
+
+TEST(ReorderBufferTest, RestoresOrder) {
+    Recorder r;
+    ReorderBuffer b(r);
+    b.setThresholdTime(100000);
+    for (int s : {10, 12, 11, 14, 13, 15}) put(b, s, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{10, 11, 12, 13, 14, 15}));
+    EXPECT_EQ(b.waitingCount(), 0u);
+    for (bool l : r.losses) EXPECT_FALSE(l);
+}
+
+TEST(ReorderBufferTest, DropsDuplicatesAndLatePackets) {
+    Recorder r;
+    ReorderBuffer b(r);
+    for (int s : {1, 2, 2, 4, 4, 3, 1, 2}) put(b, s, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(ReorderBufferTest, GivesUpAGapAfterTheThreshold) {
+    Recorder r;
+    ReorderBuffer b(r);
+    b.setThresholdTime(100000);
+    put(b, 1, 0);
+    put(b, 3, 1000);
+    put(b, 4, 2000);
+    EXPECT_EQ(r.seqs, (std::vector<int>{1}));
+    EXPECT_EQ(b.nextDeadline(), 101000);
+    b.flushExpired(100999);
+    EXPECT_EQ(r.seqs, (std::vector<int>{1}));
+    b.flushExpired(101000);
+    EXPECT_EQ(r.seqs, (std::vector<int>{1, 3, 4}));
+    EXPECT_EQ(r.losses, (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(b.nextDeadline(), -1);
+    put(b, 2, 200000);  // too late now
+    EXPECT_EQ(r.seqs.size(), 3u);
+}
+
+TEST(ReorderBufferTest, ZeroThresholdGivesUpAtOnce) {
+    Recorder r;
+    ReorderBuffer b(r);
+    b.setThresholdTime(0);
+    put(b, 1, 0);
+    put(b, 3, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{1, 3}));
+    EXPECT_EQ(r.losses, (std::vector<bool>{false, true}));
+}
+
+TEST(ReorderBufferTest, FollowsTheWrapOfSequenceNumbers) {
+    Recorder r;
+    ReorderBuffer b(r);
+    for (int s : {65533, 65535, 65534, 1, 0, 2}) put(b, s, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{65533, 65534, 65535, 0, 1, 2}));
+}
+
+TEST(ReorderBufferTest, JumpFarAheadResynchronises) {
+    Recorder r;
+    ReorderBuffer b(r);
+    put(b, 100, 0);
+    put(b, 5000, 0);  // a seek: far beyond what could wait
+    put(b, 5001, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{100, 5000, 5001}));
+    EXPECT_TRUE(r.losses[1]);
+}
+
+TEST(ReorderBufferTest, RestartedNumberingIsFollowed) {
+    Recorder r;
+    ReorderBuffer b(r);
+    put(b, 30000, 0);
+    put(b, 30001, 0);
+    put(b, 10, 0);  // far behind: the sender started over
+    put(b, 11, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{30000, 30001, 10, 11}));
+}
+
+TEST(ReorderBufferTest, ResetForgetsWaitingPackets) {
+    Recorder r;
+    ReorderBuffer b(r);
+    put(b, 1, 0);
+    put(b, 3, 0);
+    b.reset();
+    EXPECT_EQ(b.waitingCount(), 0u);
+    put(b, 50, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{1, 50}));
+}
+
+}  // namespace

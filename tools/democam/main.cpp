@@ -1,0 +1,87 @@
+// democam: a demo camera. Serves a live test pattern (with a clock when the overlay element is
+// installed) and a sine tone on rtsp://127.0.0.1:<port>/live until SIGINT or SIGTERM.
+//
+//   democam [--aac] [--size WxH] [port]      port defaults to 8554
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "LocalRtspServer.h"
+#include "MediaLaunch.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void onSignal(int) {
+    g_stopRequested = 1;
+}
+
+struct Options {
+    uint16_t port = 8554;
+    bool aac = false;
+    Brelso::Tools::VideoShape shape{640, 360, 25, 50, true};
+};
+
+bool parseSize(const char* text, Brelso::Tools::VideoShape& shape) {
+    int width = 0;
+    int height = 0;
+    if (std::sscanf(text, "%dx%d", &width, &height) != 2) return false;
+    if (width < 16 || height < 16 || width > 3840 || height > 2160) return false;
+    shape.width = width;
+    shape.height = height;
+    return true;
+}
+
+bool parseArguments(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--aac") == 0) {
+            options.aac = true;
+        } else if (std::strcmp(arg, "--size") == 0 && i + 1 < argc) {
+            if (!parseSize(argv[++i], options.shape)) return false;
+        } else {
+            char* end = nullptr;
+            const long port = std::strtol(arg, &end, 10);
+            if (*arg == '\0' || *end != '\0' || port < 1 || port > 65535) return false;
+            options.port = static_cast<uint16_t>(port);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseArguments(argc, argv, options)) {
+        std::fprintf(stderr, "usage: %s [--aac] [--size WxH] [port]\n", argv[0]);
+        return 2;
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    using namespace Brelso::Tools;
+    LocalRtspServer server;
+    const std::string audio = options.aac ? aacBranch(1, 48000, 2) : pcmuBranch(1);
+    server.addMount({"/live", mediaLaunch({h264Branch(0, options.shape), audio})});
+    if (!server.start(options.port)) {
+        std::fprintf(stderr, "democam: %s\n", server.lastError().c_str());
+        return 1;
+    }
+    std::printf("democam: serving %s (H.264 %dx%d@%d + %s)\n", server.url("/live").c_str(),
+                options.shape.width, options.shape.height, options.shape.fps,
+                options.aac ? "AAC" : "PCMU");
+    std::fflush(stdout);
+
+    while (!g_stopRequested) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    server.stop();
+    std::printf("democam: stopped\n");
+    return 0;
+}
