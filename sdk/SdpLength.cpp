@@ -5,7 +5,8 @@
 namespace kx::sdk {
 namespace {
 
-constexpr int kMaxIntegerDigits = 12;  // seconds; keeps every sum far from 64-bit overflow
+constexpr int kMaxIntegerDigits = 12;          // seconds; keeps every sum far from 64-bit overflow
+constexpr int64_t kMaxSeconds = 999999999999;  // the most 12 digits of seconds can say
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -69,6 +70,8 @@ bool readTime(const char*& p, bool npt, int64_t& micros) {
         ++q;
         if (readDigits(q, secs) == 0 || secs >= 60) return false;
         seconds = first * 3600 + minutes * 60 + secs;
+        // Hours of up to 12 digits would overflow the microseconds below.
+        if (seconds > kMaxSeconds) return false;
     }
     micros = seconds * 1000000 + readFraction(q);
     p = q;

@@ -56,7 +56,32 @@ BasicRTCPInstance::BasicRTCPInstance(UsageEnvironment& env, MultiFramedRTPSource
 
 BasicRTCPInstance::~BasicRTCPInstance() {
     if (m_destroyed != nullptr) *m_destroyed = true;
+    sendBye();
     if (m_socket != nullptr) m_socket->unwatch();
+}
+
+void BasicRTCPInstance::sendBye() {
+    // A last report with a BYE tells the server that this receiver has left.
+    uint8_t packet[512];
+    size_t size = buildReport(packet, sizeof packet - 8);
+    if (size == 0) return;
+    uint8_t* bye = packet + size;
+    bye[0] = 0x81;
+    bye[1] = 203;
+    put16(bye + 2, 1);
+    put32(bye + 4, m_ssrc);
+    size += 8;
+    transmit(packet, size);
+}
+
+bool BasicRTCPInstance::transmit(const uint8_t* packet, size_t size) {
+    if (m_link && m_link->writer != nullptr) {
+        return m_link->writer->sendInterleaved(m_channel, packet, size);
+    }
+    if (m_socket != nullptr && m_udpPort != 0 && !m_udpHost.empty()) {
+        return m_socket->sendTo(m_udpHost, m_udpPort, packet, size);
+    }
+    return false;
 }
 
 void BasicRTCPInstance::setByeHandler(ByeHandler* handler, void* clientData) {
@@ -216,13 +241,7 @@ void BasicRTCPInstance::sendReport() {
     uint8_t packet[512];
     const size_t size = buildReport(packet, sizeof packet);
     if (size == 0) return;
-    bool sent = false;
-    if (m_link && m_link->writer != nullptr) {
-        sent = m_link->writer->sendInterleaved(m_channel, packet, size);
-    } else if (m_socket != nullptr && m_udpPort != 0 && !m_udpHost.empty()) {
-        sent = m_socket->sendTo(m_udpHost, m_udpPort, packet, size);
-    }
-    if (sent) ++m_reportsSent;
+    if (transmit(packet, size)) ++m_reportsSent;
 }
 
 }  // namespace kx::media

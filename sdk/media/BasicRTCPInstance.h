@@ -53,6 +53,8 @@ private:
     static void onReportTimer(void* clientData);
     static void onSocketReadable(void* clientData);
     void sendReport();
+    void sendBye();
+    bool transmit(const uint8_t* packet, size_t size);
     size_t buildReport(uint8_t* out, size_t capacity);
 
     MultiFramedRTPSource* m_source;

@@ -116,6 +116,18 @@ void MultiFramedRTPSource::onOrderedPacket(const uint8_t* packet, size_t size, b
     processPayload(header, lossBefore);
 }
 
+void MultiFramedRTPSource::expectSequenceNumber(uint16_t seq) {
+    if (m_reorder.wouldChange(seq)) {
+        // Anything assembled from the old range is incomplete now.
+        resetDepacketizer();
+        m_frames.abort();
+        m_reorder.expect(seq);
+        armReorderTimer();
+    }
+    // Called while a reply is handled: frames go out from the loop, not from here.
+    if (!m_frames.empty() && isCurrentlyAwaitingData()) m_deliverTimer.armIn(0);
+}
+
 void MultiFramedRTPSource::onSenderReport(uint32_t ssrc, uint32_t ntpSeconds, uint32_t ntpFraction,
                                           uint32_t rtpTimestamp) {
     if (m_haveSsrc && ssrc != m_ssrc) return;

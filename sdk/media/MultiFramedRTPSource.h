@@ -33,6 +33,9 @@ public:
     // One RTP packet as received (from a socket or an interleaved frame).
     void handlePacket(const uint8_t* data, size_t size);
 
+    // The first packet of a new PLAY range carries this sequence number (RTP-Info).
+    void expectSequenceNumber(uint16_t seq);
+
     // RTCP sender report of the sending SSRC.
     void onSenderReport(uint32_t ssrc, uint32_t ntpSeconds, uint32_t ntpFraction,
                         uint32_t rtpTimestamp);

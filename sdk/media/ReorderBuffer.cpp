@@ -16,6 +16,27 @@ void ReorderBuffer::reset() {
     m_lossPending = false;
 }
 
+bool ReorderBuffer::wouldChange(uint16_t seq) const {
+    if (!m_haveNext) return true;
+    const int ahead = static_cast<int16_t>(static_cast<uint16_t>(m_next - seq));
+    return !(ahead >= 0 && ahead < static_cast<int>(kCapacity));  // else already there
+}
+
+bool ReorderBuffer::expect(uint16_t seq) {
+    if (!wouldChange(seq)) return false;
+    for (Slot& slot : m_slots) {
+        if (slot.used && static_cast<int16_t>(static_cast<uint16_t>(slot.seq - seq)) < 0) {
+            slot.used = false;
+            --m_waiting;
+        }
+    }
+    m_haveNext = true;
+    m_next = seq;
+    m_lossPending = false;
+    drainInOrder();
+    return true;
+}
+
 void ReorderBuffer::deliver(const uint8_t* packet, size_t size) {
     const bool loss = m_lossPending;
     m_lossPending = false;

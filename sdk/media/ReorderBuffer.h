@@ -36,6 +36,11 @@ public:
     int64_t nextDeadline() const;
     // Forgets every waiting packet and the expected sequence number.
     void reset();
+    // The next packet will carry this number (RTP-Info of a PLAY reply): waiting packets
+    // before it are dropped. Ignored when delivery has already reached or passed it.
+    // Returns true when the expectation changed anything.
+    bool expect(uint16_t seq);
+    bool wouldChange(uint16_t seq) const;
 
     size_t waitingCount() const { return m_waiting; }
 

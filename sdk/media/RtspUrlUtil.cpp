@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -15,6 +16,17 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 }  // namespace
+
+std::string withPasswordField(const std::string& url) {
+    const size_t scheme = url.find("://");
+    if (scheme == std::string::npos) return url;
+    const size_t begin = scheme + 3;
+    const size_t end = std::min(url.find('/', begin), url.size());
+    const size_t at = url.rfind('@', end - 1);
+    if (at == std::string::npos || at < begin || at >= end) return url;
+    if (url.find(':', begin) < at) return url;
+    return url.substr(0, at) + ":" + url.substr(at);
+}
 
 std::string resolveControlUrl(const std::string& base, const std::string& control) {
     const std::string c = trim(control);

@@ -98,6 +98,41 @@ TEST(ReorderBufferTest, RestartedNumberingIsFollowed) {
     EXPECT_EQ(r.seqs, (std::vector<int>{30000, 30001, 10, 11}));
 }
 
+TEST(ReorderBufferTest, ExpectedNumberFixesTheStart) {
+    Recorder r;
+    ReorderBuffer b(r);
+    b.setThresholdTime(100000);
+    ASSERT_TRUE(b.expect(500));
+    put(b, 501, 0);  // arrived before 500: waits instead of starting the sequence
+    put(b, 500, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{500, 501}));
+}
+
+TEST(ReorderBufferTest, ExpectedNumberOfANewRangeDropsTheOldOne) {
+    Recorder r;
+    ReorderBuffer b(r);
+    b.setThresholdTime(100000);
+    put(b, 10, 0);
+    put(b, 12, 0);  // waits for 11, which never comes: the range ended
+    ASSERT_TRUE(b.expect(300));
+    EXPECT_EQ(b.waitingCount(), 0u);
+    put(b, 13, 0);  // a straggler of the old range
+    put(b, 300, 0);
+    put(b, 301, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{10, 300, 301}));
+    for (bool l : r.losses) EXPECT_FALSE(l);
+}
+
+TEST(ReorderBufferTest, ExpectationAlreadyPassedIsIgnored) {
+    Recorder r;
+    ReorderBuffer b(r);
+    put(b, 700, 0);
+    put(b, 701, 0);
+    EXPECT_FALSE(b.expect(700));  // the reply came after its first packets
+    put(b, 702, 0);
+    EXPECT_EQ(r.seqs, (std::vector<int>{700, 701, 702}));
+}
+
 TEST(ReorderBufferTest, ResetForgetsWaitingPackets) {
     Recorder r;
     ReorderBuffer b(r);

@@ -114,3 +114,39 @@ TEST(RtspClientRtcpTest, ReceiverReportsKeepAUdpSessionAlive) {
 }
 
 }  // namespace
+
+namespace {
+
+class RtspClientReportsTest : public ::testing::TestWithParam<bool> {};
+
+// Receiver reports leave over UDP and through the interleaved channel alike.
+TEST_P(RtspClientReportsTest, ReceiverReportsAreSent) {
+    TestRtspServer server;
+    server.addLiveMounts();
+    ASSERT_TRUE(server.start()) << server.lastError();
+    LoopHarness h;
+    RtspConversation::Options o;
+    o.useTcp = GetParam();
+    o.teardown = false;
+    o.done = [](RtspConversation& c) {
+        if (c.playCode != 0 || c.session == nullptr) return false;
+        auto* rtcp = dynamic_cast<BasicRTCPInstance*>(c.session->subsessions()[0]->rtcpInstance());
+        return rtcp != nullptr && rtcp->reportsSent() >= 2;
+    };
+    RtspConversation c(h, server.url(TestRtspServer::kH264), o);
+    c.start();
+    // Reports are due without frames too: look from time to time, not only per frame.
+    std::function<void()> poll = [&] {
+        c.checkDone();
+        if (c.finished) return;
+        h.after(100000, poll);
+    };
+    h.after(100000, poll);
+    ASSERT_TRUE(h.run());
+    EXPECT_TRUE(c.finished);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, RtspClientReportsTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Tcp" : "Udp"; });
+
+}  // namespace

@@ -160,6 +160,66 @@ TEST_F(RtspClientTest, ReceivesTheFileOverUdp) {
     receiveFile(false);
 }
 
+// After a seek (PLAY with a start while playing) the NAL units continue with a key frame of
+// the new range and run to the end of the file without a gap or a stray unit.
+class RtspClientSeekTest : public RtspClientTest, public ::testing::WithParamInterface<bool> {};
+
+struct SeekState {
+    bool sent = false;
+    int replyCode = 1;
+    size_t framesAtReply = 0;
+    CollectingSink* sink = nullptr;
+};
+SeekState* g_seek = nullptr;
+
+TEST_P(RtspClientSeekTest, ContinuesFromAKeyFrameOfTheNewRange) {
+    SeekState state;
+    g_seek = &state;
+    LoopHarness h;
+    RtspConversation::Options o;
+    o.useTcp = GetParam();
+    o.teardown = false;
+    o.done = [&state](RtspConversation& c) {
+        CollectingSink* s = c.sinkFor("video");
+        if (s == nullptr) return false;
+        state.sink = s;
+        if (!state.sent && c.playCode == 0 && s->frames.size() >= 8) {
+            state.sent = true;
+            c.client()->sendPlayCommand(
+                *c.session,
+                [](RTSPClient*, int code, char* text) {
+                    delete[] text;
+                    g_seek->replyCode = code;
+                    g_seek->framesAtReply = g_seek->sink->frames.size();
+                },
+                1.5);
+        }
+        return state.replyCode == 0 && !s->frames.empty() &&
+               s->frames.back().bytes == s_reference.back();
+    };
+    RtspConversation c(h, server->url("/file"), o);
+    c.start();
+    ASSERT_TRUE(h.run());
+    ASSERT_EQ(state.replyCode, 0);
+    EXPECT_GT(c.session->playStartTime(), 0.5);  // the server's key-frame-aligned start
+    EXPECT_LE(c.session->playStartTime(), 1.5);
+    std::vector<Bytes> after;
+    for (size_t i = state.framesAtReply; i < state.sink->frames.size(); ++i) {
+        after.push_back(state.sink->frames[i].bytes);
+    }
+    after = withoutParameterSets(after);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(Brelso::Testing::nalType(after.front()), 5);
+    const auto start = std::find(s_reference.begin(), s_reference.end(), after.front());
+    ASSERT_NE(start, s_reference.end());
+    const std::vector<Bytes> tail(start, s_reference.end());
+    ASSERT_EQ(after.size(), tail.size());
+    for (size_t i = 0; i < tail.size(); ++i) ASSERT_EQ(after[i], tail[i]) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, RtspClientSeekTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Tcp" : "Udp"; });
+
 TEST_F(RtspClientTest, ReceivesTheFileOverTcp) {
     receiveFile(true);
 }

@@ -21,6 +21,17 @@ TEST(ControlUrlTest, ResolvesAgainstTheBase) {
     EXPECT_EQ(resolveControlUrl(base, "  stream=0 "), base + "/stream=0");
 }
 
+TEST(UrlUserInfoTest, AUserWithoutPasswordGetsAnEmptyPasswordField) {
+    EXPECT_EQ(withPasswordField("rtsp://viewer@10.1.2.3:554/h264"),
+              "rtsp://viewer:@10.1.2.3:554/h264");
+    EXPECT_EQ(withPasswordField("rtsp://viewer@host"), "rtsp://viewer:@host");
+    // Unchanged: with a password, without user information, an '@' only in the path.
+    EXPECT_EQ(withPasswordField("rtsp://u:p@host/a"), "rtsp://u:p@host/a");
+    EXPECT_EQ(withPasswordField("rtsp://host:554/a@b"), "rtsp://host:554/a@b");
+    EXPECT_EQ(withPasswordField("rtsp://host/a"), "rtsp://host/a");
+    EXPECT_EQ(withPasswordField("not a url"), "not a url");
+}
+
 TEST(SessionHeaderTest, IdAndTimeout) {
     std::string id;
     unsigned timeout = 0;

@@ -42,9 +42,9 @@ TEST_P(Auth, RightPasswordPlays) {
 }
 
 TEST_P(Auth, WrongPasswordFails) {
-    EXPECT_EQ(play(m_server->port(), TestRtspServer::kPcma, false, kUser, "wrong"), -1);
+    EXPECT_EQ(play(m_server->port(), TestRtspServer::kPcma, false, kUser, "Wr0ng-Pa55"), -1);
     EXPECT_GE(m_server->connectionCount(), 1u);  // it did ask the server
-    EXPECT_EQ(logText().find("wrong"), std::string::npos);
+    EXPECT_EQ(logText().find("Wr0ng-Pa55"), std::string::npos);
 }
 
 TEST_P(Auth, NoPasswordFails) {

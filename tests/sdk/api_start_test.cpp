@@ -5,6 +5,7 @@
 #include "H264Stream.h"
 #include "ScriptedRtspServer.h"
 #include "SdpText.h"
+#include "TestRtspServer.h"
 #include "api_fixture.h"
 
 namespace Brelso::ApiTests {
@@ -49,7 +50,8 @@ TEST_P(ErrorReply, FailsThePlay) {
     EXPECT_GE(logLines("RealPlay failed!"), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Request, ErrorReply, ::testing::Values("OPTIONS", "DESCRIBE", "PLAY"));
+INSTANTIATE_TEST_SUITE_P(Request, ErrorReply,
+                         ::testing::Values("OPTIONS", "DESCRIBE", "SETUP", "PLAY"));
 
 // A server that accepts the connection and never answers: the start wait ends without an
 // answer, which counts as started.
@@ -114,6 +116,21 @@ TEST_F(ApiTest, AllUnsupportedCodecsFailWithoutPlay) {
     EXPECT_EQ(play(server.port(), "/stream", true), -1);
     EXPECT_EQ(server.count("SETUP"), 2u);
     EXPECT_EQ(server.count("PLAY"), 0u);
+}
+
+// A server offering RTP only inside the RTSP connection refuses every UDP SETUP: nothing can
+// play over UDP, while TCP plays.
+TEST_F(ApiTest, UdpRefusedByATcpOnlyServer) {
+    Testing::TestRtspServer server;
+    server.addLiveMounts(Tools::kTransportTcp);
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(play(server.port(), Testing::TestRtspServer::kH264Pcmu, false), -1);
+    const int32_t handle = play(server.port(), Testing::TestRtspServer::kH264Pcmu, true);
+    ASSERT_GE(handle, 1000000);
+    FrameCollector collector;
+    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    EXPECT_TRUE(collector.waitForCount(KX_DATA_H264, 10, 20s));
+    EXPECT_EQ(KX_NET_StopRealPlay(handle), 1);
 }
 
 class UnusableSdp : public ApiTest, public ::testing::WithParamInterface<const char*> {};

@@ -100,6 +100,11 @@ bool generateMp4Video(const std::string& path, int frames, int fps, int keyInter
     return runProgram(argv);
 }
 
+bool remuxH264ToMp4(const std::string& h264Path, const std::string& mp4Path, int fps) {
+    return runProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "h264", "-framerate",
+                       std::to_string(fps), "-i", h264Path, "-c", "copy", "-f", "mp4", mp4Path});
+}
+
 bool generateMpeg4Video(const std::string& path, int frames, int fps) {
     return runProgram({"ffmpeg",
                        "-nostdin",

@@ -39,6 +39,9 @@ bool generateH264Stream(const std::string& path, int frames, int fps = 15, int k
 // without an edit list so its session description gives a range starting at 0.
 bool generateMp4Recording(const std::string& path, int seconds);
 
+// Copies an H.264 Annex B stream unchanged into an MP4 file (pictures at fps).
+bool remuxH264ToMp4(const std::string& h264Path, const std::string& mp4Path, int fps = 15);
+
 // An MP4 holding MPEG-4 part 2 video of a test pattern (FFmpeg's encoder).
 bool generateMpeg4Video(const std::string& path, int frames, int fps = 15);
 

@@ -88,7 +88,8 @@ void onRealData(int32_t /*realHandle*/, uint32_t dataType, uint8_t* buffer, uint
 // line per second with the frame rates of the last second.
 class Reporter {
 public:
-    void report(const std::map<uint32_t, TypeStats>& now, double elapsedSeconds) {
+    void report(const std::map<uint32_t, TypeStats>& now, double elapsedSeconds,
+                int32_t positionMs) {
         for (const auto& [type, stats] : now) {
             if (m_previous.count(type)) continue;
             if (isAudioType(type)) {
@@ -99,7 +100,8 @@ public:
                             dataTypeName(type).c_str());
             }
         }
-        std::printf("[%6.1f s]", elapsedSeconds);
+        std::printf("[%6.1f s, position %d.%03d s]", elapsedSeconds, positionMs / 1000,
+                    positionMs % 1000);
         if (now.empty()) std::printf(" no frames yet");
         for (const auto& [type, stats] : now) {
             const TypeStats before = m_previous.count(type) ? m_previous.at(type) : TypeStats{};
@@ -184,7 +186,8 @@ int main(int argc, char** argv) {
         if (now < nextReport) continue;
         nextReport += std::chrono::seconds(1);
         const double elapsed = std::chrono::duration<double>(now - start).count();
-        reporter.report(stats.snapshot(), elapsed);
+        // The play position follows the presentation times of the H.264 frames.
+        reporter.report(stats.snapshot(), elapsed, KX_NET_GetCurrentTime(play));
         if (options.seconds > 0 && elapsed >= static_cast<double>(options.seconds) - 0.01) break;
     }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <random>
 #include <thread>
 
@@ -36,7 +37,9 @@ std::vector<uint8_t> LossyRtpSender::packet(const Testing::RtpPayload& payload,
                               static_cast<uint8_t>(m_ssrc >> 8),
                               static_cast<uint8_t>(m_ssrc)};
     ++m_sequence;
-    p.insert(p.end(), payload.bytes.begin(), payload.bytes.end());
+    p.resize(12 + payload.bytes.size());
+    if (!payload.bytes.empty())
+        std::memcpy(p.data() + 12, payload.bytes.data(), payload.bytes.size());
     return p;
 }
 

@@ -3,6 +3,7 @@
 // seeded random generator so that a run can be repeated.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -13,7 +14,8 @@ namespace Brelso::Resilience {
 class LossyRtpSender {
 public:
     // rtpPort: the client's RTP port. False from ok() when no socket could be opened.
-    LossyRtpSender(uint16_t rtpPort, uint32_t ssrc, uint16_t firstSequence, uint32_t firstTimestamp);
+    LossyRtpSender(uint16_t rtpPort, uint32_t ssrc, uint16_t firstSequence,
+                   uint32_t firstTimestamp);
     ~LossyRtpSender();
     LossyRtpSender(const LossyRtpSender&) = delete;
     LossyRtpSender& operator=(const LossyRtpSender&) = delete;
@@ -25,6 +27,10 @@ public:
     // swapPercent / 100. Returns the packets that were actually sent.
     size_t send(const Testing::RtpPlan& plan, unsigned lossPercent, unsigned swapPercent,
                 unsigned tickPauseMs, uint32_t seed);
+
+    // Moves the RTP time stamp of the next tick on by this many clock units (a sender whose
+    // clock jumped).
+    void jumpTimestamp(uint32_t units) { m_timestamp += units; }
 
 private:
     std::vector<uint8_t> packet(const Testing::RtpPayload& payload, uint8_t payloadType);

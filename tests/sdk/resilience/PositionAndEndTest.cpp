@@ -1,9 +1,11 @@
 // The play position, seeking and the end of a recorded stream through the public API against
 // the scripted server, which records every request.
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
 #include "H264Stream.h"
+#include "LossyRtpSender.h"
 #include "ResilienceHelpers.h"
 #include "ScriptedRtspServer.h"
 
@@ -72,6 +74,81 @@ TEST_F(PositionTest, CurrentTimeFollowsFortyMillisecondFrames) {
     }
     EXPECT_GE(final, 1959);
     EXPECT_LE(final, 1961);
+    EXPECT_EQ(KX_NET_StopRealPlay(handle), 1);
+}
+
+uint16_t clientRtpPort(const ScriptedRtspServer& server) {
+    for (const auto& r : server.requests()) {
+        const std::string transport = r.header("Transport");
+        const size_t at = transport.find("client_port=");
+        if (r.method == "SETUP" && at != std::string::npos) {
+            return static_cast<uint16_t>(std::stoi(transport.substr(at + 12)));
+        }
+    }
+    return 0;
+}
+
+// 25 pictures 40 ms apart, then the sender's clock jumps by three hours, then 25 more: the
+// position stays where it was at the jump (960 ms) and goes on from there (to 1920 ms).
+TEST_F(PositionTest, ThreeHourJumpKeepsThePosition) {
+    ASSERT_TRUE(m_server.start());
+    m_server.setSdp(h264Sdp(false));
+    const int32_t handle = play(m_server.port(), "/stream", false);
+    ASSERT_GE(handle, 1000000);
+    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &m_frames), 1);
+    std::vector<Bytes> before;
+    std::vector<Bytes> after;
+    for (int g = 0; g < 3; ++g) {
+        const auto gopA = smallGop(static_cast<uint8_t>(0x40 + g));
+        const auto gopB = smallGop(static_cast<uint8_t>(0x50 + g));
+        before.insert(before.end(), gopA.begin(), gopA.end());
+        after.insert(after.end(), gopB.begin(), gopB.end());
+    }
+    // 3 GOPs of 10 pictures each side; keep 25 pictures (SPS, PPS travel with the key frames).
+    auto firstPictures = [](const std::vector<Bytes>& nals, int pictures) {
+        std::vector<Bytes> out;
+        for (const Bytes& nal : nals) {
+            if (pictures == 0) break;
+            out.push_back(nal);
+            if (Testing::isSlice(nal)) --pictures;
+        }
+        return out;
+    };
+    const auto first = firstPictures(before, 25);
+    const auto second = firstPictures(after, 25);
+    LossyRtpSender sender(clientRtpPort(m_server), 0x3A3A3A3A, 2000, 50000);
+    ASSERT_TRUE(sender.ok());
+    sender.send(Testing::h264Plan(first, 25, false, 1400), 0, 0, 10, 1);
+    const Bytes lastBefore = first.back();
+    auto arrived = [&](const Bytes& nal) {
+        return m_frames.waitFor(
+            [&](const std::vector<Delivered>& frames) {
+                return std::any_of(frames.begin(), frames.end(), [&](const Delivered& d) {
+                    return ApiTests::nalOf(ApiTests::inner(d)) == nal;
+                });
+            },
+            20s);
+    };
+    ASSERT_TRUE(arrived(lastBefore));
+    const auto settle = [&](int32_t expected) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        int32_t now = KX_NET_GetCurrentTime(handle);
+        while (now < expected - 1 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+            now = KX_NET_GetCurrentTime(handle);
+        }
+        return now;
+    };
+    const int32_t atJump = settle(960);
+    EXPECT_GE(atJump, 959);
+    EXPECT_LE(atJump, 961);
+
+    sender.jumpTimestamp(3u * 3600u * 90000u);
+    sender.send(Testing::h264Plan(second, 25, false, 1400), 0, 0, 10, 2);
+    ASSERT_TRUE(arrived(second.back()));
+    const int32_t final = settle(atJump + 960);
+    EXPECT_GE(final, atJump + 959);
+    EXPECT_LE(final, atJump + 961);
     EXPECT_EQ(KX_NET_StopRealPlay(handle), 1);
 }
 
@@ -150,7 +227,11 @@ TEST_F(PositionTest, EndCallbackOnceAtTheEndOfTheRange) {
     EXPECT_EQ(end.user, &end);
     EXPECT_GT(end.framesBefore, 0u) << "the stream ended before any frame";
     EXPECT_EQ(m_frames.count(), framesAtEnd) << "frames after the end";
-    EXPECT_EQ(m_server.count("TEARDOWN"), 1u);
+    // The end timer's TEARDOWN and the one of the session's exit path (its sinks are still
+    // open then); nothing else is sent after the end.
+    EXPECT_EQ(m_server.count("TEARDOWN"), 2u);
+    EXPECT_EQ(m_server.count("PLAY"), 1u);
+    EXPECT_EQ(m_server.requests().back().method, "TEARDOWN");
     EXPECT_EQ(KX_NET_StopRealPlay(handle), 0);  // it stopped itself
 }
 

@@ -63,8 +63,8 @@ TEST_F(RecordingTest, FileIsTheWholeDeliveredFramesFromTheFirstKeyFrameOn) {
     // Frames after the stop are not written.
     ASSERT_TRUE(m_frames.waitForCount(KX_DATA_H264, stopped + 20, 20s));
     const auto delivered = m_frames.frames();
-    const RecordedSpan span = checkRecording(path, delivered, before, after, wallFrom,
-                                             wallClockNow());
+    const RecordedSpan span =
+        checkRecording(path, delivered, before, after, wallFrom, wallClockNow());
     EXPECT_LE(span.first + span.count, m_frames.count());
     size_t audio = 0;
     for (size_t i = span.first; i < span.first + span.count && i < delivered.size(); ++i) {

@@ -22,8 +22,7 @@ std::vector<Bytes> smallGop(uint8_t tag) {
 }
 
 std::string h264Sdp(bool withPcmu, const std::string& extraSessionLines) {
-    std::vector<std::string> media = {
-        Testing::sdpH264(0, Testing::spropParameterSets(smallGop()))};
+    std::vector<std::string> media = {Testing::sdpH264(0, Testing::spropParameterSets(smallGop()))};
     if (withPcmu) media.push_back(Testing::sdpMedia(1, "audio", 0, "PCMU/8000"));
     return Testing::sdpSession(media, extraSessionLines);
 }

@@ -12,6 +12,7 @@
 namespace Brelso::Resilience {
 
 using Testing::Bytes;
+using namespace std::chrono_literals;
 
 // SPS, PPS, an IDR slice and nine P slices; `tag` goes into every slice so that streams can
 // be told apart.

@@ -1,0 +1,134 @@
+// RTSPClient::Impl: the state of one RTSP conversation, shared by RTSPClient.cpp (requests),
+// RTSPClientConnection.cpp (connecting, the watch, failures, interleaved frames) and
+// RTSPClientReplies.cpp (what each reply changes).
+#pragma once
+
+#include <gio/gio.h>
+#include <gst/rtsp/gstrtspconnection.h>
+#include <gst/rtsp/gstrtspmessage.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "InterleavedLink.h"
+#include "LoopTimer.h"
+#include "MediaSession.h"
+#include "MediaSessionImpl.h"
+#include "RTSPClient.h"
+#include "RtspMessageUtil.h"
+#include "RtspUrlUtil.h"
+
+namespace kx::media {
+
+class UsageEnvironment;
+
+namespace rtsp {
+constexpr guint kConnectTimeoutSeconds = 10;
+constexpr const char* kUserAgent = "KXMedia RTSP client (GStreamer)";
+enum class Kind { Options, Describe, Setup, Play, GetParameter, Teardown };
+
+}  // namespace rtsp
+
+using rtsp::Kind;
+
+struct RTSPClient::Impl final : public InterleavedWriter {
+    struct Request {
+        unsigned cseq = 0;
+        Kind kind = Kind::Options;
+        responseHandler* handler = nullptr;
+        GstRTSPMessage* message = nullptr;  // kept for sending later and for the auth retry
+        MediaSession* session = nullptr;
+        MediaSubsession* subsession = nullptr;
+        bool streamUsingTCP = false;
+        int channel = -1;
+        bool authRetried = false;
+    };
+    struct Failure {
+        responseHandler* handler;
+        int code;
+        std::string text;
+    };
+    struct ConnectOp {
+        Impl* impl;
+    };
+    struct Route {
+        std::weak_ptr<PacketRoute> target;
+        bool rtcp = false;
+    };
+    enum class State { Connecting, Connected, Failed };
+
+    Impl(RTSPClient& owner, UsageEnvironment& env, const char* rtspURL);
+    ~Impl();
+
+    // Builds a request with CSeq and User-Agent into r.message (false: bad URL, handler failed).
+    bool build(Request& r, Kind kind, GstRTSPMethod method, const std::string& url,
+               responseHandler* handler);
+    // Sends the built request now or when connected; returns its CSeq or 0.
+    unsigned dispatch(Request& r);
+    void send(Request& request);
+    void fail(Request& request, int code, const std::string& text);
+    void failAll(int code, const std::string& text);
+    void onConnected(GSocketConnection* connection);
+    void onConnectFailed(int code, const std::string& text);
+    void onMessage(GstRTSPMessage* message);
+    void onResponse(GstRTSPMessage* message);
+    void onData(GstRTSPMessage* message);
+    void onRequest(GstRTSPMessage* message);
+    bool answerChallenge(Request& request, GstRTSPMessage* reply);
+    void handleSetupReply(Request& request, GstRTSPMessage* reply);
+    void handlePlayReply(Request& request, GstRTSPMessage* reply);
+    void applyRtpInfo(MediaSession& session, GstRTSPMessage* reply);
+    void joinMulticast(MediaSubsession::Impl& s, const std::string& group, uint16_t rtpPort,
+                       uint16_t rtcpPort);
+    std::string baseUrl() const { return m_baseUrl.empty() ? m_requestUrl : m_baseUrl; }
+    std::string sessionUrl(MediaSession& session) const {
+        return resolveControlUrl(baseUrl(), session.controlPath());
+    }
+    bool sendInterleaved(uint8_t channel, const uint8_t* data, size_t size) override;
+    void releaseConnection();
+
+    static void connectDone(GObject* source, GAsyncResult* result, gpointer data);
+    static GstRTSPResult watchMessage(GstRTSPWatch*, GstRTSPMessage* message, gpointer data);
+    static GstRTSPResult watchClosed(GstRTSPWatch*, gpointer data);
+    static GstRTSPResult watchError(GstRTSPWatch*, GstRTSPResult result, GstRTSPMessage*, guint,
+                                    gpointer data);
+    static void onFailureTimer(void* clientData);
+
+    RTSPClient& m_owner;
+    UsageEnvironment& m_env;
+    GMainContext* m_context;
+    std::string m_url;         // as given (with credentials)
+    std::string m_requestUrl;  // without credentials
+    std::string m_host;
+    uint16_t m_port = 554;
+    std::string m_user;
+    std::string m_password;
+    State m_state = State::Connecting;
+    int m_failCode = kErrorConnect;  // what requests get once the state is Failed
+
+    ConnectOp* m_connectOp = nullptr;
+    GCancellable* m_cancellable = nullptr;
+    GSocketConnection* m_socketConnection = nullptr;
+    GstRTSPConnection* m_connection = nullptr;
+    GstRTSPWatch* m_watch = nullptr;
+    std::shared_ptr<InterleavedLink> m_link;
+
+    unsigned m_nextCSeq = 1;
+    std::vector<Request> m_queued;    // waiting for the connection
+    std::vector<Request> m_awaiting;  // sent, waiting for the reply
+    std::vector<Failure> m_failures;  // handlers to call with a failure from the loop
+    LoopTimer m_failureTimer;
+
+    std::string m_sessionId;
+    unsigned m_sessionTimeout = 0;
+    std::string m_baseUrl;
+    int m_nextChannel = 0;
+    std::array<Route, 256> m_routes;
+
+    int m_inCallback = 0;
+    bool* m_destroyed = nullptr;
+};
+
+}  // namespace kx::media
