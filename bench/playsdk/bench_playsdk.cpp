@@ -1,0 +1,439 @@
+// Measures the decode library: file decode throughput against the ffmpeg program, live
+// latency from KX_PLAY_InputData to presentation, CPU for four live 1080p25 streams and
+// resident memory per port. Media is generated with the ffmpeg program at start.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KXPlaySdk.h"
+#include "PackagedFrame.h"
+#include "PortTable.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+double cpuOf(int who) {
+    rusage u{};
+    getrusage(who, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Pictures per second of wall time and per second of CPU time (the latter is what counts on
+// a machine shared with other work).
+struct Rate {
+    double wall = 0;
+    double cpu = 0;
+    void keepBest(const Rate& r) {
+        wall = std::max(wall, r.wall);
+        cpu = std::max(cpu, r.cpu);
+    }
+};
+
+struct Delivery {
+    std::vector<uint8_t> packaged;
+    int64_t ptsUs = 0;
+    bool lastOfPicture = false;
+};
+
+struct Clip {
+    std::vector<Delivery> frames;
+    std::vector<std::vector<uint8_t>> accessUnits;  // Annex B, for the bare decoder
+    int pictures = 0;
+};
+
+bool run(const std::string& cmd) {
+    return std::system(cmd.c_str()) == 0;
+}
+
+Clip loadClip(const std::string& ts) {
+    Clip clip;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, ts.c_str(), nullptr, nullptr) < 0) return clip;
+    avformat_find_stream_info(fmt, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    int64_t first = AV_NOPTS_VALUE;
+    while (av_read_frame(fmt, pkt) >= 0) {
+        const AVStream* st = fmt->streams[pkt->stream_index];
+        const int64_t us = av_rescale_q(pkt->pts, st->time_base, AVRational{1, 1000000});
+        if (first == AV_NOPTS_VALUE) first = us;
+        const int64_t pts = us - first + 100 * 1000000LL;
+        clip.accessUnits.emplace_back(pkt->data, pkt->data + pkt->size);
+        ++clip.pictures;
+        // NAL units without their start codes, packaged as the stream library does.
+        std::vector<std::pair<size_t, size_t>> nals;
+        const uint8_t* p = pkt->data;
+        const size_t n = static_cast<size_t>(pkt->size);
+        std::vector<size_t> starts, codes;
+        for (size_t i = 0; i + 2 < n; ++i) {
+            if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+                codes.push_back(i > 0 && p[i - 1] == 0 ? i - 1 : i);
+                starts.push_back(i + 3);
+                i += 2;
+            }
+        }
+        for (size_t k = 0; k < starts.size(); ++k) {
+            const size_t end = k + 1 < starts.size() ? codes[k + 1] : n;
+            const int type = p[starts[k]] & 0x1F;
+            if (type == 9 || end <= starts[k]) continue;
+            kx::frame::VideoFrameInfo info;
+            info.dataType = KX_DATA_H264;
+            info.frameType = type == 5   ? KX_FRAME_IDR
+                             : type == 7 ? KX_FRAME_SPS
+                             : type == 8 ? KX_FRAME_PPS
+                                         : KX_FRAME_NOSTART;
+            info.ptsSec = static_cast<uint32_t>(pts / 1000000);
+            info.ptsUsec = static_cast<uint32_t>(pts % 1000000);
+            Delivery d;
+            d.ptsUs = pts;
+            d.packaged.resize(kx::frame::packagedVideoSize(end - starts[k], false));
+            kx::frame::writeVideo(d.packaged.data(), info, p + starts[k], end - starts[k]);
+            clip.frames.push_back(std::move(d));
+        }
+        if (!clip.frames.empty()) clip.frames.back().lastOfPicture = true;
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&fmt);
+    return clip;
+}
+
+// A render target that asks for a fixed size and throws the pictures away.
+struct DiscardTarget {
+    KX_PLAY_RENDER_TARGET target{};
+    int width;
+    int height;
+    std::atomic<int> count{0};
+    std::function<void()> onPresent;
+    DiscardTarget(int w, int h) : width(w), height(h) {
+        target.pContext = this;
+        target.fnGetSize = [](void* c, int32_t* w2, int32_t* h2) {
+            *w2 = static_cast<DiscardTarget*>(c)->width;
+            *h2 = static_cast<DiscardTarget*>(c)->height;
+        };
+        target.fnPresent = [](void* c, const KX_PLAY_PICTURE*) {
+            auto* self = static_cast<DiscardTarget*>(c);
+            ++self->count;
+            if (self->onPresent) self->onPresent();
+        };
+    }
+};
+
+struct EndWait {
+    std::mutex m;
+    std::condition_variable cv;
+    bool ended = false;
+    static void callback(int32_t, void* u) {
+        auto* self = static_cast<EndWait*>(u);
+        std::lock_guard lock(self->m);
+        self->ended = true;
+        self->cv.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return ended; });
+    }
+};
+
+Rate libraryFps(const std::string& qf, int threads, int width, int height, int pictures,
+                bool decCallback) {
+    const int port = KX_PLAY_OpenFile(qf.c_str());
+    auto p = kx::play::PortTable::instance().get(port);
+    p->setDecodeThreads(threads);
+    p->setFreeRun(true);
+    DiscardTarget target(width, height);
+    EndWait end;
+    KX_PLAY_SetPlayWnd(port, &target.target);
+    if (decCallback) {
+        KX_PLAY_SetDecCallBack(
+            port, [](int32_t, const uint8_t*, int32_t, const FRAME_INFO*, void*) {}, nullptr);
+    }
+    KX_PLAY_SetFileEndCallBack(port, &EndWait::callback, &end);
+    const auto t0 = Clock::now();
+    const double c0 = cpuOf(RUSAGE_SELF);
+    KX_PLAY_Play(port);
+    end.wait();
+    const double s = secondsSince(t0);
+    const double c = cpuOf(RUSAGE_SELF) - c0;
+    KX_PLAY_Stop(port);
+    KX_PLAY_CloseFile(port);
+    if (target.count.load() != pictures) {
+        std::printf("  (warning: %d of %d pictures presented)\n", target.count.load(), pictures);
+    }
+    return {pictures / s, pictures / c};
+}
+
+Rate ffmpegFps(const std::string& ts, int threads, int pictures) {
+    const auto t0 = Clock::now();
+    const double c0 = cpuOf(RUSAGE_CHILDREN);
+    run("ffmpeg -nostdin -hide_banner -loglevel error -threads " + std::to_string(threads) +
+        " -i " + ts + " -f null -");
+    const double s = secondsSince(t0);
+    return {pictures / s, pictures / (cpuOf(RUSAGE_CHILDREN) - c0)};
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Bare single-threaded decoding time per picture, for comparison with the live latency.
+double bareDecodeMs(const Clip& clip) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    ctx->thread_count = 1;
+    avcodec_open2(ctx, codec, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    std::vector<double> times;
+    for (const auto& au : clip.accessUnits) {
+        av_new_packet(pkt, static_cast<int>(au.size()));
+        std::memcpy(pkt->data, au.data(), au.size());
+        const auto t0 = Clock::now();
+        avcodec_send_packet(ctx, pkt);
+        while (avcodec_receive_frame(ctx, frame) >= 0) av_frame_unref(frame);
+        times.push_back(secondsSince(t0) * 1000);
+        av_packet_unref(pkt);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    return median(times);
+}
+
+// Feeds a live port in real time (25 pictures a second) for `seconds`.
+void feedLive(int port, const Clip& clip, double seconds,
+              std::map<int64_t, Clock::time_point>* inputTimes, std::mutex* timesMutex) {
+    const auto start = Clock::now();
+    const int64_t firstPts = clip.frames.front().ptsUs;
+    const int64_t clipUs = clip.pictures * 40000LL;
+    for (int64_t loop = 0;; ++loop) {
+        for (const auto& d : clip.frames) {
+            const int64_t mediaUs = d.ptsUs - firstPts + loop * clipUs;
+            if (mediaUs > seconds * 1e6) return;
+            std::this_thread::sleep_until(start + std::chrono::microseconds(mediaUs));
+            std::vector<uint8_t> copy;
+            const uint8_t* inner = d.packaged.data() + 23;
+            uint32_t size = static_cast<uint32_t>(d.packaged.size() - 34);
+            if (loop > 0) {
+                // Later loops continue the presentation times.
+                copy.assign(inner, inner + size);
+                const int64_t pts = d.ptsUs + loop * clipUs;
+                const uint32_t sec = static_cast<uint32_t>(pts / 1000000);
+                const uint32_t usec = static_cast<uint32_t>(pts % 1000000);
+                std::memcpy(copy.data(), &sec, 4);
+                std::memcpy(copy.data() + 4, &usec, 4);
+                inner = copy.data();
+            }
+            if (inputTimes != nullptr && d.lastOfPicture) {
+                std::lock_guard lock(*timesMutex);
+                (*inputTimes)[(d.ptsUs + loop * clipUs) / 1000] = Clock::now();
+            }
+            KX_PLAY_InputData(port, inner, size);
+        }
+    }
+}
+
+long residentKb() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+double cpuSeconds() {
+    return cpuOf(RUSAGE_SELF);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int threads = static_cast<int>(std::thread::hardware_concurrency());
+    double seconds = 10;
+    std::string dir = "/tmp/bench_playsdk";
+    std::string parts = "tlc";  // t throughput, l latency, c four streams
+    std::string source = "testsrc2=size=1920x1080:rate=25";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--threads")) threads = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
+        if (!std::strcmp(argv[i], "--parts")) parts = argv[i + 1];
+        if (!std::strcmp(argv[i], "--source")) source = argv[i + 1];
+    }
+    av_log_set_level(AV_LOG_ERROR);
+    KX_PLAY_Init(0);
+    run("mkdir -p " + dir);
+    const std::string ts = dir + "/1080p.ts";
+    const std::string qf = dir + "/1080p.qf";
+    if (access(ts.c_str(), R_OK) != 0) {
+        std::printf("generating a 1080p25 H.264 clip (%g s)...\n", seconds);
+        if (!run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"" + source +
+                 "\" -t " + std::to_string(seconds) +
+                 " -c:v libx264 -preset veryfast -b:v 4M -g 50 -bf 0 -pix_fmt yuv420p "
+                 "-f mpegts " +
+                 ts)) {
+            std::fprintf(stderr, "ffmpeg failed\n");
+            return 1;
+        }
+    }
+    const Clip clip = loadClip(ts);
+    {
+        std::ofstream out(qf, std::ios::binary | std::ios::trunc);
+        for (const auto& d : clip.frames) {
+            out.write(reinterpret_cast<const char*>(d.packaged.data()),
+                      static_cast<std::streamsize>(d.packaged.size()));
+        }
+    }
+    std::printf("clip: %d pictures 1920x1080, %zu NAL deliveries; decoder threads %d\n\n",
+                clip.pictures, clip.frames.size(), threads);
+
+    // 1. Throughput.
+    if (parts.find('t') != std::string::npos) {
+        Rate ff, lib, libSmall, libCb;
+        for (int r = 0; r < 3; ++r) {
+            ff.keepBest(ffmpegFps(ts, threads, clip.pictures));
+            lib.keepBest(libraryFps(qf, threads, 1920, 1080, clip.pictures, false));
+            libSmall.keepBest(libraryFps(qf, threads, 960, 540, clip.pictures, false));
+            libCb.keepBest(libraryFps(qf, threads, 1920, 1080, clip.pictures, true));
+        }
+        auto line = [&](const char* what, const Rate& r) {
+            std::printf("  %-40s: %7.1f fps (ratio %.2f)  %7.1f per CPU-s (ratio %.2f)\n", what,
+                        r.wall, r.wall / ff.wall, r.cpu, r.cpu / ff.cpu);
+        };
+        std::printf("throughput (best of 3; wall clock, and pictures per CPU second)\n");
+        std::printf(
+            "  ffmpeg -threads %d -i FILE -f null -     : %7.1f fps            %7.1f per CPU-s\n",
+            threads, ff.wall, ff.cpu);
+        line("library, 1920x1080 BGRA target", lib);
+        line("library, 960x540 BGRA target", libSmall);
+        line("library, 1920x1080 + decode callback", libCb);
+        std::printf("\n");
+    }
+
+    // 2. Live latency.
+    if (parts.find('l') != std::string::npos) {
+        std::map<int64_t, Clock::time_point> inputs;
+        std::mutex m;
+        std::vector<double> latencies;
+        std::atomic<int64_t> stamp{0};
+        const int port = KX_PLAY_OpenStream();
+        DiscardTarget target(1920, 1080);
+        target.onPresent = [&] {
+            std::lock_guard lock(m);
+            auto it = inputs.find(stamp.load());
+            if (it != inputs.end()) {
+                latencies.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - it->second).count());
+            }
+        };
+        KX_PLAY_SetPlayWnd(port, &target.target);
+        struct Ctx {
+            std::atomic<int64_t>* stamp;
+        } ctx{&stamp};
+        KX_PLAY_SetDecCallBack(
+            port,
+            [](int32_t, const uint8_t*, int32_t, const FRAME_INFO* info, void* u) {
+                static_cast<Ctx*>(u)->stamp->store(static_cast<uint32_t>(info->nStamp));
+            },
+            &ctx);
+        KX_PLAY_Play(port);
+        feedLive(port, clip, std::min(seconds, 10.0), &inputs, &m);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        KX_PLAY_Stop(port);
+        KX_PLAY_CloseStream(port);
+        const double bare = bareDecodeMs(clip);
+        std::printf(
+            "live latency, one 1080p25 stream (InputData of a picture's last NAL unit to "
+            "its presentation)\n");
+        std::printf(
+            "  median %.1f ms over %zu pictures; bare single-thread decode median %.1f "
+            "ms per picture\n\n",
+            median(latencies), latencies.size(), bare);
+    }
+
+    // 3. Four live streams: CPU and memory.
+    if (parts.find('c') != std::string::npos) {
+        const long rssBefore = residentKb();
+        std::vector<int> ports;
+        std::vector<std::unique_ptr<DiscardTarget>> targets;
+        for (int i = 0; i < 4; ++i) {
+            ports.push_back(KX_PLAY_OpenStream());
+            targets.push_back(std::make_unique<DiscardTarget>(960, 540));
+            KX_PLAY_SetPlayWnd(ports.back(), &targets.back()->target);
+            KX_PLAY_SetDecCallBack(
+                ports.back(), [](int32_t, const uint8_t*, int32_t, const FRAME_INFO*, void*) {},
+                nullptr);
+            KX_PLAY_Play(ports.back());
+        }
+        const double cpu0 = cpuSeconds();
+        const auto t0 = Clock::now();
+        std::vector<std::thread> feeders;
+        for (int p : ports) {
+            feeders.emplace_back([&, p] { feedLive(p, clip, seconds, nullptr, nullptr); });
+        }
+        for (auto& f : feeders) f.join();
+        // Let the last deliveries through before taking the numbers (at most a second).
+        for (int k = 0; k < 100; ++k) {
+            bool empty = true;
+            for (int p : ports)
+                empty = empty && kx::play::PortTable::instance().get(p)->queued() == 0;
+            if (empty) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const double wall = secondsSince(t0);
+        const double cpu = cpuSeconds() - cpu0;
+        const long rssDuring = residentKb();
+        int presented = 0;
+        for (auto& t : targets) presented += t->count.load();
+        uint64_t dropped = 0, errors = 0, received = 0, decoded = 0;
+        for (int p : ports) {
+            const auto st = kx::play::PortTable::instance().get(p)->stats();
+            dropped += st.dropped;
+            errors += st.decodeErrors;
+            received += st.received;
+            decoded += st.decodedVideo;
+        }
+        for (int p : ports) {
+            KX_PLAY_Stop(p);
+            KX_PLAY_CloseStream(p);
+        }
+        std::printf("four live 1080p25 streams, 960x540 targets, %.0f s\n", wall);
+        std::printf("  CPU %.0f%% of one core (%.2f cores of %u); %d of %d pictures presented\n",
+                    100 * cpu / wall, cpu / wall, std::thread::hardware_concurrency(), presented,
+                    static_cast<int>(4 * 25 * seconds));
+        std::printf(
+            "  deliveries %llu, dropped %llu, decode errors %llu, pictures decoded %llu\n",
+            static_cast<unsigned long long>(received), static_cast<unsigned long long>(dropped),
+            static_cast<unsigned long long>(errors), static_cast<unsigned long long>(decoded));
+        std::printf("  resident memory: %.1f MiB per port\n",
+                    (rssDuring - rssBefore) / 4.0 / 1024.0);
+    }
+    KX_PLAY_Cleanup();
+    return 0;
+}

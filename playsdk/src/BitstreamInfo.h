@@ -1,0 +1,38 @@
+// Small looks into compressed video: where a decoder can start, and where an H.264 access
+// unit begins. Only as much of the bitstream is read as these questions need.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kx::play {
+
+// The first NAL unit of an Annex B chunk: its header byte offset, or -1 without start code.
+long firstNalOffset(const uint8_t* data, size_t size);
+
+// H.264 NAL unit type of the first NAL unit in an Annex B chunk, -1 when there is none.
+int h264FirstNalType(const uint8_t* data, size_t size);
+
+// True when the chunk (Annex B, one or more NAL units) holds an IDR slice or a sequence
+// parameter set, so a decoder can start with it.
+bool h264IsKey(const uint8_t* data, size_t size);
+
+// True when an MPEG-4 part 2 frame is an intra VOP or carries the stream headers.
+bool mpeg4IsKey(const uint8_t* data, size_t size);
+
+// The packaging puts 00 00 00 01 in front of every MPEG-4 frame, although the frame starts
+// with a start code of its own; the decoder would read 00 00 01 00 from the two and miss the
+// frame's start code. Returns the frame without that prefix (the data itself when absent).
+const uint8_t* mpeg4SkipPrefix(const uint8_t* data, size_t& size);
+
+// True when a decoder can start at this packaged video frame.
+bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size);
+
+// True when the H.264 chunk starts a new access unit after `previousWasVcl`: an access unit
+// delimiter, SEI or parameter set after a slice, or a slice whose first macroblock is 0.
+bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl);
+
+// True when the first NAL unit of the chunk is a coded slice (types 1 to 5).
+bool h264IsVcl(const uint8_t* data, size_t size);
+
+}  // namespace kx::play

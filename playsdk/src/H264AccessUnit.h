@@ -1,0 +1,38 @@
+// Collects the NAL units of a ".qf" file (one per packaged frame) into whole access units,
+// so that a frame-threaded decoder gets one picture per packet.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kx::play {
+
+class H264AccessUnit {
+public:
+    struct Unit {
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+        int64_t ptsUs = 0;
+        bool key = false;
+    };
+
+    // Adds one Annex B chunk. When it begins a new access unit while one is collected, the
+    // collected one is handed out in `out` (valid until the next call) and true returned.
+    bool push(const uint8_t* data, size_t size, int64_t ptsUs, bool key, Unit& out);
+    // Hands out what is collected (at the end of the input); false when nothing is.
+    bool flush(Unit& out);
+    void clear();
+
+private:
+    struct Buffer {
+        std::vector<uint8_t> bytes;
+        int64_t ptsUs = 0;
+        bool key = false;
+        bool hasVcl = false;
+    };
+    Buffer m_collecting;
+    Buffer m_ready;
+};
+
+}  // namespace kx::play

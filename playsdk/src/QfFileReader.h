@@ -1,0 +1,83 @@
+// Reads a ".qf" recording: whole packaged frames one after another, no header. Damaged
+// parts (cut frames, inserted bytes, a wrong length) are skipped up to the next whole frame.
+// On open the file is walked once to index its key frames and its time range.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "H264AccessUnit.h"
+#include "MediaSource.h"
+#include "PackagedFrame.h"
+
+namespace kx::play {
+
+// Sequential reader of whole packaged frames through a sliding window.
+class QfScanner {
+public:
+    struct Frame {
+        uint64_t offset = 0;          // of the packaged frame in the file
+        kx::frame::InnerFrame inner;  // points into the window: valid until the next call
+    };
+
+    bool open(const std::string& path);
+    std::optional<Frame> next();
+    bool seekTo(uint64_t offset);
+
+    // Largest inner part accepted; the stream library never produces one above 4 MiB + 16.
+    static constexpr size_t kMaxInner = 8u * 1024u * 1024u;
+
+private:
+    bool fill();
+
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> m_file;
+    std::vector<uint8_t> m_buf;
+    size_t m_begin = 0;
+    size_t m_end = 0;
+    uint64_t m_bufOffset = 0;  // file offset of m_buf[0]
+    bool m_eof = false;
+};
+
+struct QfTimeRange {
+    int64_t firstUs = 0;
+    int64_t lastUs = 0;
+};
+
+class QfFileReader : public MediaSource {
+public:
+    // Opens and indexes the file; false when it cannot be read or holds no whole frame.
+    bool open(const std::string& path);
+    QfTimeRange timeRange() const { return m_range; }
+
+    bool read(MediaPacket& packet) override;
+    bool seek(int64_t timeUs) override;
+    bool hasVideo() const override { return m_hasVideo; }
+    int frameRate() const override { return m_frameRate; }
+
+private:
+    struct KeyPoint {
+        uint64_t offset;
+        int64_t ptsUs;
+    };
+    bool index();
+    bool emitUnit(const H264AccessUnit::Unit& unit, MediaPacket& packet) const;
+
+    QfScanner m_scanner;
+    std::vector<KeyPoint> m_keys;
+    QfTimeRange m_range;
+    bool m_hasVideo = false;
+    int m_frameRate = 0;
+    H264AccessUnit m_accessUnit;
+    bool m_atEnd = false;
+};
+
+int64_t ptsToUs(const kx::frame::InnerFrame& f);
+
+}  // namespace kx::play

@@ -1,0 +1,46 @@
+// One video decoder (libavcodec). Live input is decoded NAL unit by NAL unit as it arrives,
+// with slice threads; files are decoded access unit by access unit with frame threads.
+#pragma once
+
+#include <cstdint>
+
+#include "MediaPacket.h"
+#include "PacketBuffer.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace kx::play {
+
+class VideoDecoder {
+public:
+    enum class Mode { Live, File };
+
+    VideoDecoder();
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    // Opens (or keeps) a decoder for this packet's codec. threads 0 lets libavcodec choose.
+    bool prepare(const MediaPacket& packet, Mode mode, int threads);
+    bool isOpen() const { return m_ctx != nullptr; }
+    // Hands a packet to the decoder. Read every frame with receive() before the next send.
+    bool send(const MediaPacket& packet);
+    // Tells the decoder no more packets come, so it gives out what it holds.
+    void sendEnd();
+    // Next decoded picture, false when none is ready.
+    bool receive(AVFrame* frame);
+    // Forgets everything queued inside (a seek or a reset).
+    void flush();
+    void close();
+
+private:
+    AVCodecContext* m_ctx = nullptr;
+    AVPacket* m_pkt = nullptr;
+    PacketBuffer m_buffers;
+    uint16_t m_dataType = 0;
+    const AVCodecParameters* m_codecpar = nullptr;
+};
+
+}  // namespace kx::play
