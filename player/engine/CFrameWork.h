@@ -1,0 +1,93 @@
+// The play controller: the play state of the four play windows, binding the stream library
+// (network streams) to the decode library (decoding, drawing, sound, files).
+//
+// Threads: every operation runs on the window thread. The stream library calls OnRealData and
+// OnRealPlayEnd on the thread of the play; the decode library calls OnDecData and
+// OnFilePlayEnd on a thread of its own. The data callback touches only the decode library;
+// the end callbacks only set bPlayEnd of the matching record, which the window thread polls
+// and clears through ClosePlay. No lock is taken.
+//
+// Results: 1 for success (also where there is nothing to do), 0 for failure.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "KXPlaySdk.h"
+#include "KXRtspSdk.h"
+#include "PlayWndInfo.h"
+
+class CFrameWork {
+public:
+    static constexpr int kWindowCount = 4;
+
+    CFrameWork();
+    virtual ~CFrameWork();
+    CFrameWork(const CFrameWork&) = delete;
+    CFrameWork& operator=(const CFrameWork&) = delete;
+
+    // Opens the RTSP address in the current window: splits it, opens a decode port drawing
+    // into the window, logs in and starts the real-time play (blocks until the stream has
+    // started or failed to start). A failed open leaves the window idle.
+    int OpenStream(const QString& strAddress, int bTcp);
+    // Opens a ".qf" recording, or an AVI file when the path ends in ".avi", in the current
+    // window and starts playing it.
+    int OpenFile(const QString& strPath);
+    // Closes what plays in window nIndex (a running recording is completed first). 0 for an
+    // index outside 0..3.
+    int ClosePlay(int nIndex);
+    // Every field of record nIndex but its window back to idle; other indices are ignored.
+    void ResetPlayInfo(int nIndex);
+
+    // Pause / resume of a file; 1 without effect for streams and idle windows.
+    int Pause();
+    // Sound of the decode port on (at volume 100) or off.
+    int Sound();
+    // Volume 0..100 while sound is on; 0 turns the sound flag off.
+    int SetVolume(int nVolume);
+    // Writes the picture shown now to a new JPEG file named by local time in the snapshot
+    // folder; strPath receives its path. 0, strPath empty, when no file was written.
+    int Snapshot(QString& strPath);
+    // Starts recording the stream to a new ".qf" file named by local time (strPath receives
+    // its path) or stops the running recording (strPath empty). 0 for files, idle windows
+    // and a recording that could not be started.
+    int Record(QString& strPath);
+
+    // File length and position in seconds; 0 when no file is open.
+    int GetFileLength();
+    int GetFilePlayTime();
+    // Continues the file from nPos seconds (1 up to its length).
+    int SetFilePlayTime(int nPos);
+    // Stream length and position in seconds; 0 when no stream is open.
+    int GetStreamLength();
+    int GetStreamPlayTime();
+    // Continues a recorded stream from nPos seconds (0 up to its length).
+    int SetStreamPlayTime(int nPos);
+
+    // Rotation 0..3 (clamped) = 0, 90, 180, 270 degrees; 0 when nothing is open.
+    int SetRotate(int nRotate);
+    int GetRotate();
+    int GetNoFill();
+
+    // Callbacks registered with the libraries.
+    static void OnRealData(int32_t lRealHandle, uint32_t dwDataType, uint8_t* pBuffer,
+                           uint32_t dwBufSize, void* pUserData);
+    static void OnRealPlayEnd(int32_t lRealHandle, void* pUserData);
+    static void OnReconnect(int32_t lRealHandle, void* pUserData);
+    static void OnDecData(int32_t hHandle, const uint8_t* pBuf, int32_t nSize,
+                          const FRAME_INFO* pFrameInfo, void* pDecParam);
+    static void OnFilePlayEnd(int32_t nPort, void* pUserData);
+
+    int32_t m_nCurIndex = 0;                 // current play window, written by the windows
+    PlayWndInfo m_stPlayInfo[kWindowCount];  // one record per play window
+    QString m_strSnapPath;                   // empty: the desktop directory
+    QString m_strRecordPath;                 // empty: the desktop directory
+
+private:
+    PlayWndInfo* Current();
+    int FailOpen();
+};
+
+// The single play controller of the program: a static object, constructed on first use and
+// destroyed at program end.
+CFrameWork& GetFrameWork();
