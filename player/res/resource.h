@@ -1,0 +1,78 @@
+// Resource numbers of the player: icons, bitmaps, strings and the menu.
+#pragma once
+
+// Dialog templates
+#define IDD_ABOUTBOX 100
+#define IDD_BRELSOPLAYER_DIALOG 102
+#define IDD_PLAYPANNEL_DIALOG 129
+#define IDD_PLAY_DIALOG 130
+#define IDD_MENU_DIALOG 131
+#define IDD_FUNCTION_DIALOG 132
+#define IDD_URLINPUT_DIALOG 133
+
+// Strings
+#define IDS_ABOUTBOX 101
+
+// Icons
+#define IDR_MAINFRAME 128
+#define IDI_SOUND_ON 145
+#define IDI_SOUND_OFF 146
+#define IDI_PLAY_HOT 149
+#define IDI_PAUSE_REST 150
+#define IDI_PAUSE_HOT 151
+#define IDI_PLAY_REST 152
+#define IDI_STOP_HOT 153
+#define IDI_STOP_REST 154
+#define IDI_SPEED_HOT 155
+#define IDI_SPEED_REST 156
+#define IDI_SNAPSHOT_HOT 157
+#define IDI_SNAPSHOT_REST 158
+#define IDI_RECORDING_HOT 159
+#define IDI_RECORD_REST 160
+#define IDI_RECORDING_REST 161
+#define IDI_RECORD_HOT 162
+#define IDI_OPEN_STREAM 163
+#define IDI_OPEN_FILE 164
+
+// Bitmaps
+#define IDB_PROGRESS_TRACK 134
+#define IDB_PROGRESS_FILL 135
+#define IDB_KNOB 136
+#define IDB_KNOB_HOT 137
+#define IDB_KNOB_DISABLED 138
+#define IDB_VOLUME_TRACK 139
+#define IDB_VOLUME_FILL 140
+#define IDB_LOGO 166
+
+// Menus
+#define IDR_MENU_SPEED 165
+#define ID_SPEED_8X 32778
+#define ID_SPEED_4X 32779
+#define ID_SPEED_2X 32780
+#define ID_SPEED_1X 32781
+#define ID_SPEED_1_2X 32782
+#define ID_SPEED_1_4X 32783
+#define ID_SPEED_1_8X 32784
+
+// Control identifiers
+#define IDC_OPEN_STREAM 1000
+#define IDC_OPEN_FILE 1001
+#define IDC_CHECK_TCP 1002
+#define IDC_EDIT_URL 1003
+#define IDC_SLIDER_PROGRESS 1004
+#define IDC_STATIC_PLAYTIME 1005
+#define IDC_STATIC_TOTALTIME 1006
+#define IDC_BTN_PLAY 1007
+#define IDC_BTN_STOP 1008
+#define IDC_BTN_SPEED 1009
+#define IDC_BTN_SNAPSHOT 1010
+#define IDC_BTN_RECORD 1011
+#define IDC_BTN_SOUND 1012
+#define IDC_SLIDER_VOLUME 1013
+#define IDC_COMBO_ROTATE 1014
+#define IDC_CHECK_FILL 1015
+#define IDC_LINK 1016
+#define IDC_LABEL 1017
+
+// System menu command of the about entry
+#define IDM_ABOUTBOX 0x0010

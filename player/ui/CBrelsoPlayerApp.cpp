@@ -1,0 +1,38 @@
+#include "CBrelsoPlayerApp.h"
+
+#include "CBrelsoPlayerDlg.h"
+#include "KXPlaySdk.h"
+#include "KXRtspSdk.h"
+
+CBrelsoPlayerApp::CBrelsoPlayerApp(int& argc, char** argv)
+    : QApplication(argc, argv), m_calls(DefaultLibraryCalls()) {
+    setApplicationName(QStringLiteral("BrelsoPlayer"));
+    // The dialogs are laid out for the 8-point dialog font.
+    QFont font = QApplication::font();
+    font.setPixelSize(12);
+    setFont(font);
+}
+
+CBrelsoPlayerApp::LibraryCalls CBrelsoPlayerApp::DefaultLibraryCalls() {
+    return {&KX_NET_Init, &KX_PLAY_Init, &KX_NET_Cleanup, &KX_PLAY_Cleanup};
+}
+
+int CBrelsoPlayerApp::InitInstance() {
+    // The stream library without logging (level mask 0).
+    if (m_calls.fnNetInit(0, 0, 0) == 0) {
+        return 1;
+    }
+    if (m_calls.fnPlayInit(0) == 0) {
+        m_calls.fnNetCleanup();
+        m_calls.fnPlayCleanup();
+        return 1;
+    }
+    {
+        CBrelsoPlayerDlg dlg;
+        dlg.exec();
+        // Destroying the main window closes all four plays.
+    }
+    m_calls.fnNetCleanup();
+    m_calls.fnPlayCleanup();
+    return 0;
+}

@@ -1,0 +1,51 @@
+// The main window: a frame for the toolbar, the video panel and the control panel stacked
+// from top to bottom. It relays MSG_PLAYWND_CHANGED to the control panel, asks before
+// quitting and closes every play when it goes away.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QMenu>
+
+#include "CMenuDlg.h"
+#include "CPlayPannelDlg.h"
+#ifdef BRELSO_HAVE_FUNCTION_DLG
+#include "CFunctionDlg.h"
+#endif
+
+class CBrelsoPlayerDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CBrelsoPlayerDlg(QWidget* pParent = nullptr);
+    ~CBrelsoPlayerDlg() override;
+
+    // Places the three children from the client area and asks each to lay out its controls.
+    void Layout();
+    // A command of the window menu (16: the about box).
+    void OnSysCommand(int nId);
+    // The window menu with the about entry.
+    QMenu* SystemMenu() { return &m_menuSystem; }
+
+    QIcon m_hIcon;
+    CMenuDlg m_dlgMenu;
+#ifdef BRELSO_HAVE_FUNCTION_DLG
+    CFunctionDlg m_dlgFunction;
+#else
+    QWidget m_dlgFunction;  // the control panel's place
+#endif
+    CPlayPannelDlg m_dlgPlayPannel;
+
+public slots:
+    // Close box or Escape: quits only after the user confirms.
+    void reject() override;
+
+protected:
+    void resizeEvent(QResizeEvent* pEvent) override;
+    void customEvent(QEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+
+private:
+    void OnInitDialog();
+
+    QMenu m_menuSystem;
+};

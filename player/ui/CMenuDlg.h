@@ -1,0 +1,44 @@
+// The toolbar across the top of the main window: "打开流" and "打开文件" open a source in the
+// current play window; the maker's web address sits at the right end as a link.
+#pragma once
+
+#include <QLabel>
+#include <QWidget>
+
+#include "CButtonST.h"
+#include "CHyperLink.h"
+
+class CMenuDlg : public QWidget {
+    Q_OBJECT
+public:
+    // The maker's web address shown by the link.
+    static const QString kMakerAddress;
+    // Choices of the file dialog, the first one selected.
+    static const QString kFileFilter;
+
+    explicit CMenuDlg(QWidget* pParent = nullptr);
+
+    // Creates the toolbar as a child of pParent and initialises its controls.
+    void Create(QWidget* pParent);
+
+    // Opens an address in the current window, closing what played there first; reports a
+    // failure to the user and tells the main window about a success. Returns the result.
+    bool OpenStreamInCurrent(const QString& strAddress, int bTcp);
+    // The same for a file path (white space around it is removed; an empty path is ignored).
+    bool OpenFileInCurrent(const QString& strPath);
+
+    CButtonST m_btnOpenStream;
+    CButtonST m_btnOpenFile;
+    CHyperLink m_link;
+    QLabel m_label;
+
+public slots:
+    void OnOpenStream();
+    void OnOpenFile();
+
+protected:
+    void resizeEvent(QResizeEvent* pEvent) override;
+
+private:
+    void CloseCurrentIfOpen();
+};
