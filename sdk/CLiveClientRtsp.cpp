@@ -215,23 +215,17 @@ MediaSink* CLiveClient::CreateSink(MediaSubsession& sub) {
         if (sink != nullptr) sink->SetAudioFormat(sampleRate, channels);
         return sink;
     }
-    if (is(medium, "audio") && is(codec, "MPEG4-GENERIC")) {
+    const bool aac = is(codec, "MPEG4-GENERIC");
+    if (is(medium, "audio") && (aac || is(codec, "G7221"))) {
         KX_LOG(LOG_DETAIL,
-               "[%s] RealHandle:%d, create aac audio data sink, fmtp_mode(%s), channel(%d), "
-               "sampleRate(%d).\n",
+               aac ? "[%s] RealHandle:%d, create aac audio data sink, fmtp_mode(%s), channel(%d), "
+                     "sampleRate(%d).\n"
+                   : "[%s] RealHandle:%d, create g7221 audio data sink, fmtp_mode(%s), "
+                     "channel(%d), sampleRate(%d).\n",
                kWhere, handle, sub.fmtp_mode(), static_cast<int>(channels),
                static_cast<int>(sampleRate));
-        AACDataSink* sink = AACDataSink::createNew(Env(), this);
-        if (sink != nullptr) sink->SetAudioFormat(sampleRate, channels);
-        return sink;
-    }
-    if (is(medium, "audio") && is(codec, "G7221")) {
-        KX_LOG(LOG_DETAIL,
-               "[%s] RealHandle:%d, create g7221 audio data sink, fmtp_mode(%s), channel(%d), "
-               "sampleRate(%d).\n",
-               kWhere, handle, sub.fmtp_mode(), static_cast<int>(channels),
-               static_cast<int>(sampleRate));
-        G7221DataSink* sink = G7221DataSink::createNew(Env(), this);
+        AudioDataSink* sink = aac ? static_cast<AudioDataSink*>(AACDataSink::createNew(Env(), this))
+                                  : G7221DataSink::createNew(Env(), this);
         if (sink != nullptr) sink->SetAudioFormat(sampleRate, channels);
         return sink;
     }

@@ -232,6 +232,10 @@ TEST_F(ApiTest, AacFramesCarryChannelsAndSampleRate) {
         checkAudioFrame(inner(delivered), KX_DATA_AAC, TestRtspServer::kAacChannels,
                         TestRtspServer::kAacSampleRate);
     }
+    EXPECT_NE(logText().find("[CLiveClient::ContinueAfterSETUP] RealHandle:0, create aac audio "
+                             "data sink, fmtp_mode(AAC-hbr), channel(2), sampleRate(16000).\n"),
+              std::string::npos)
+        << logText();
 }
 
 TEST_F(ApiTest, PcmaFramesAreAlaw) {

@@ -80,6 +80,10 @@ TEST_P(Payload, G7221PayloadIsPackagedUnchanged) {
         EXPECT_EQ(frame.payload, payloads[static_cast<size_t>(expected)]);
         expected = (expected + 1) % static_cast<int>(payloads.size());
     }
+    EXPECT_NE(logText().find("[CLiveClient::ContinueAfterSETUP] RealHandle:0, create g7221 audio "
+                             "data sink, fmtp_mode(), channel(1), sampleRate(16000).\n"),
+              std::string::npos)
+        << logText();
 }
 
 INSTANTIATE_TEST_SUITE_P(Transport, Payload, ::testing::Values(false, true),
