@@ -78,6 +78,8 @@ TEST_F(ConcurrencyTest, EightSessionsStartedAndStoppedFromFourThreads) {
     }
     EXPECT_EQ(handles.size(), sessions.size()) << "a handle was issued twice";
     for (int32_t r : logouts) EXPECT_EQ(r, 1);
+    // The server reads the last TEARDOWNs on its own thread: give it a moment to count them.
+    EXPECT_TRUE(m_server.waitForRequests("TEARDOWN", sessions.size(), 5s));
     EXPECT_EQ(m_server.count("TEARDOWN"), sessions.size());
     // Still silent after a while of server traffic.
     m_server.waitForRtpPackets(0, m_server.rtpPacketsSent(0) + 25, 5s);
