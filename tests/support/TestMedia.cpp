@@ -49,6 +49,21 @@ std::vector<uint8_t> readFile(const std::string& path) {
 
 namespace {
 
+// "ffmpeg ... -f lavfi -i testsrc=size=WxH:rate=FPS": the start of every command that makes
+// test video.
+std::vector<std::string> testVideoInput(int width, int height, int fps) {
+    return {"ffmpeg",
+            "-nostdin",
+            "-v",
+            "error",
+            "-y",
+            "-f",
+            "lavfi",
+            "-i",
+            "testsrc=size=" + std::to_string(width) + "x" + std::to_string(height) +
+                ":rate=" + std::to_string(fps)};
+}
+
 std::vector<std::string> videoEncoderArgs(int fps, int keyInterval) {
     return {"-c:v",         "libx264",
             "-preset",      "ultrafast",
@@ -66,35 +81,16 @@ std::vector<std::string> videoEncoderArgs(int fps, int keyInterval) {
 
 bool generateH264Stream(const std::string& path, int frames, int fps, int keyInterval, int width,
                         int height) {
-    std::vector<std::string> argv = {"ffmpeg",
-                                     "-nostdin",
-                                     "-v",
-                                     "error",
-                                     "-y",
-                                     "-f",
-                                     "lavfi",
-                                     "-i",
-                                     "testsrc=size=" + std::to_string(width) + "x" +
-                                         std::to_string(height) + ":rate=" + std::to_string(fps),
-                                     "-frames:v",
-                                     std::to_string(frames)};
+    std::vector<std::string> argv = testVideoInput(width, height, fps);
+    argv.insert(argv.end(), {"-frames:v", std::to_string(frames)});
     for (auto& arg : videoEncoderArgs(fps, keyInterval)) argv.push_back(arg);
     argv.insert(argv.end(), {"-f", "h264", path});
     return runProgram(argv);
 }
 
 bool generateMp4Video(const std::string& path, int frames, int fps, int keyInterval) {
-    std::vector<std::string> argv = {"ffmpeg",
-                                     "-nostdin",
-                                     "-v",
-                                     "error",
-                                     "-y",
-                                     "-f",
-                                     "lavfi",
-                                     "-i",
-                                     "testsrc=size=160x120:rate=" + std::to_string(fps),
-                                     "-frames:v",
-                                     std::to_string(frames)};
+    std::vector<std::string> argv = testVideoInput(160, 120, fps);
+    argv.insert(argv.end(), {"-frames:v", std::to_string(frames)});
     for (auto& arg : videoEncoderArgs(fps, keyInterval)) argv.push_back(arg);
     argv.insert(argv.end(), {"-f", "mp4", path});
     return runProgram(argv);
@@ -106,46 +102,16 @@ bool remuxH264ToMp4(const std::string& h264Path, const std::string& mp4Path, int
 }
 
 bool generateMpeg4Video(const std::string& path, int frames, int fps) {
-    return runProgram({"ffmpeg",
-                       "-nostdin",
-                       "-v",
-                       "error",
-                       "-y",
-                       "-f",
-                       "lavfi",
-                       "-i",
-                       "testsrc=size=160x120:rate=" + std::to_string(fps),
-                       "-frames:v",
-                       std::to_string(frames),
-                       "-c:v",
-                       "mpeg4",
-                       "-g",
-                       std::to_string(fps),
-                       "-bf",
-                       "0",
-                       "-b:v",
-                       "300k",
-                       "-f",
-                       "mp4",
-                       path});
+    std::vector<std::string> argv = testVideoInput(160, 120, fps);
+    argv.insert(argv.end(), {"-frames:v", std::to_string(frames), "-c:v", "mpeg4", "-g",
+                             std::to_string(fps), "-bf", "0", "-b:v", "300k", "-f", "mp4", path});
+    return runProgram(argv);
 }
 
 bool generateMp4Recording(const std::string& path, int seconds) {
-    std::vector<std::string> argv = {"ffmpeg",
-                                     "-nostdin",
-                                     "-v",
-                                     "error",
-                                     "-y",
-                                     "-f",
-                                     "lavfi",
-                                     "-i",
-                                     "testsrc=size=160x120:rate=15",
-                                     "-f",
-                                     "lavfi",
-                                     "-i",
-                                     "sine=frequency=440:sample_rate=16000",
-                                     "-t",
-                                     std::to_string(seconds)};
+    std::vector<std::string> argv = testVideoInput(160, 120, 15);
+    argv.insert(argv.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000", "-t",
+                             std::to_string(seconds)});
     for (auto& arg : videoEncoderArgs(15, 15)) argv.push_back(arg);
     argv.insert(argv.end(), {"-c:a", "aac", "-ac", "1", "-use_editlist", "0", "-f", "mp4", path});
     return runProgram(argv);
