@@ -68,6 +68,15 @@ bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size
     return false;
 }
 
+uint8_t parameterSetKind(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size) {
+    if (dataType != KX_DATA_H264) return 0;
+    if (frameType == KX_FRAME_SPS) return 7;
+    if (frameType == KX_FRAME_PPS) return 8;
+    if (frameType != KX_FRAME_OTHER) return 0;
+    const int type = h264FirstNalType(data, size);
+    return type == 7 || type == 8 ? static_cast<uint8_t>(type) : 0;
+}
+
 bool h264IsVcl(const uint8_t* data, size_t size) {
     const int type = h264FirstNalType(data, size);
     return type >= 1 && type <= 5;

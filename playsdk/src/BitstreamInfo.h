@@ -28,6 +28,10 @@ const uint8_t* mpeg4SkipPrefix(const uint8_t* data, size_t& size);
 // True when a decoder can start at this packaged video frame.
 bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size);
 
+// The kind of parameter set a packaged video frame is (H.264: NAL unit type 7 or 8), 0 when
+// it is none.
+uint8_t parameterSetKind(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size);
+
 // True when the H.264 chunk starts a new access unit after `previousWasVcl`: an access unit
 // delimiter, SEI or parameter set after a slice, or a slice whose first macroblock is 0.
 bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl);

@@ -193,6 +193,7 @@ int Port::inputData(const uint8_t* data, uint32_t size) {
     meta.ptsUs = static_cast<int64_t>(f->ptsSec) * 1000000 + f->ptsUsec;
     meta.video = kx::frame::isVideoDataType(f->dataType);
     meta.key = meta.video && isKeyFrame(f->dataType, f->frameType, f->payload, f->payloadSize);
+    meta.parameterSet = parameterSetKind(f->dataType, f->frameType, f->payload, f->payloadSize);
     ++m_stats.received;
     const bool queued = m_queue.push(data, size, meta);
     lock.unlock();
