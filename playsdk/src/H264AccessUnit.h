@@ -1,5 +1,7 @@
 // Collects the NAL units of a ".qf" file (one per packaged frame) into whole access units,
-// so that a frame-threaded decoder gets one picture per packet.
+// so that a frame-threaded decoder gets one picture per packet. An access unit that would
+// grow past kMaxAccessUnitBytes is damage: what was collected is dropped, and so is what
+// follows up to the start of the next access unit.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +25,8 @@ public:
     // Hands out what is collected (at the end of the input); false when nothing is.
     bool flush(Unit& out);
     void clear();
+    // Access units dropped for growing past the bound.
+    uint64_t dropped() const { return m_dropped; }
 
 private:
     struct Buffer {
@@ -31,8 +35,12 @@ private:
         bool key = false;
         bool hasVcl = false;
     };
+    void restart();
+
     Buffer m_collecting;
     Buffer m_ready;
+    bool m_skipping = false;  // inside an access unit that grew too long
+    uint64_t m_dropped = 0;
 };
 
 }  // namespace kx::play

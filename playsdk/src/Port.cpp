@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "BitstreamInfo.h"
+#include "InputLimits.h"
 #include "PackagedFrame.h"
 
 extern "C" {
@@ -13,7 +14,7 @@ extern "C" {
 namespace kx::play {
 namespace {
 
-constexpr uint32_t kMaxDelivery = 8u << 20;
+constexpr uint32_t kMaxDelivery = kMaxFrameBytes;
 
 bool startsWithStartCode(const uint8_t* p, size_t n) {
     return (n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1) ||
