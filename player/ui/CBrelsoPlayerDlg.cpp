@@ -30,6 +30,8 @@ CBrelsoPlayerDlg::~CBrelsoPlayerDlg() {
     for (int i = 0; i < CFrameWork::kWindowCount; ++i) {
         fw.ClosePlay(i);
     }
+    // Opens and closes still on the stream worker end before the libraries may be cleaned up.
+    fw.Drain();
 }
 
 void CBrelsoPlayerDlg::OnInitDialog() {

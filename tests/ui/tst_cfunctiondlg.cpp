@@ -283,6 +283,8 @@ private slots:
         Select(3);
         const QString strAddress = QString::fromStdString(m_server->url(TestRtspServer::kH264));
         QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(strAddress, 0));
+        QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(3), kWaitMs);
+        QCOMPARE(int(Info(3).nPlayType), int(kPlayStream));
         Deliver();
         QCOMPARE(Panel().m_nPlayIcon, IDI_PLAY_HOT);
         QCOMPARE(Panel().m_staticTotalTime.text(), QStringLiteral("00:00:00"));

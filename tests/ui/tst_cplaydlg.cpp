@@ -1,0 +1,177 @@
+// The play windows while sources come and go: a stream being opened against a camera that
+// never answers leaves the window thread free (the other windows go on playing), shows
+// "正在连接…", and its late result is closed when the window was closed or given something
+// else meanwhile.
+#include <QtTest>
+#include <memory>
+
+#include "CBrelsoPlayerDlg.h"
+#include "CFrameWork.h"
+#include "EngineMedia.h"
+#include "MessageBox.h"
+#include "SilentRtspListener.h"
+#include "TestMedia.h"
+#include "TestRtspServer.h"
+#include "UiTestLibraries.h"
+
+using Brelso::Testing::TestRtspServer;
+using kx::sdk::testing::SilentRtspListener;
+
+namespace {
+
+// Upper bound for anything that waits on a loaded machine.
+constexpr int kWaitMs = 30000;
+
+void Deliver() {
+    for (int i = 0; i < 4; ++i) {
+        QCoreApplication::sendPostedEvents();
+    }
+}
+
+}  // namespace
+
+class TestCPlayDlg : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestRtspServer> m_server;
+    std::unique_ptr<SilentRtspListener> m_silent;
+    std::unique_ptr<Brelso::Testing::TempDir> m_media;
+    std::unique_ptr<CBrelsoPlayerDlg> m_pDlg;
+    QString m_strQf;
+    QStringList m_shown;
+
+    CPlayDlg& Wnd(int i) { return m_pDlg->m_dlgPlayPannel.m_wndPlay[i]; }
+    static PlayWndInfo& Info(int i) { return GetFrameWork().m_stPlayInfo[i]; }
+    QString Silent() const { return QString::fromStdString(m_silent->url("/camera")); }
+    QString Live() const { return QString::fromStdString(m_server->url(TestRtspServer::kH264)); }
+
+    void Select(int i) {
+        QTest::mouseClick(&Wnd(i), Qt::LeftButton, {}, QPoint(30, 30));
+        Deliver();
+        QCOMPARE(GetFrameWork().m_nCurIndex, i);
+    }
+
+private slots:
+    void initTestCase() {
+        UiTestLibraries::Init();
+        m_server = std::make_unique<TestRtspServer>();
+        m_server->addLiveMounts();
+        QVERIFY2(m_server->start(), m_server->lastError().c_str());
+        m_silent = std::make_unique<SilentRtspListener>();
+        QVERIFY(m_silent->ok());
+        m_media = std::make_unique<Brelso::Testing::TempDir>();
+        m_strQf = QString::fromStdString(m_media->file("recording.qf"));
+        QVERIFY(EngineMedia::MakeQf(m_strQf, 4));
+        UiMessageBox::SetInterceptor([this](const QString& strText, QMessageBox::StandardButtons) {
+            m_shown << strText;
+            return QMessageBox::Ok;
+        });
+    }
+    void cleanupTestCase() {
+        UiMessageBox::SetInterceptor(nullptr);
+        m_server.reset();
+        UiTestLibraries::Cleanup();
+    }
+    void init() {
+        m_shown.clear();
+        GetFrameWork().m_nCurIndex = 0;
+        m_pDlg = std::make_unique<CBrelsoPlayerDlg>();
+        m_pDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_pDlg.get()));
+        Deliver();
+    }
+    // Destroying the main window closes every play and waits for the stream worker.
+    void cleanup() { m_pDlg.reset(); }
+
+    void openThatWaitsLeavesTheOtherWindowsPlaying() {
+        Select(1);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Live(), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(1).ShownPictures() > 0, kWaitMs);
+
+        Select(0);
+        const QImage idle = Wnd(0).grab().toImage();
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Silent(), 0));
+        QVERIFY(GetFrameWork().IsOpening(0));
+        QCOMPARE(Wnd(0).OverlayText(), QStringLiteral("正在连接…"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_silent->connections() > 0, kWaitMs);
+        // The camera answers nothing; meanwhile window 1 keeps getting its pictures shown.
+        const int nShown = Wnd(1).ShownPictures();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Wnd(1).ShownPictures() > nShown + 2 || !GetFrameWork().IsOpening(0), kWaitMs);
+        QVERIFY2(GetFrameWork().IsOpening(0), "the window thread stood still while opening");
+        // The notice is drawn over the idle picture.
+        Deliver();
+        QVERIFY(Wnd(0).grab().toImage() != idle);
+        QCOMPARE(Info(0).nPlayType.load(), int32_t(kPlayNone));
+
+        // A silent camera counts as started after the wait: the window then plays it.
+        QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(0), kWaitMs);
+        QCOMPARE(Info(0).nPlayType.load(), int32_t(kPlayStream));
+        QVERIFY(Wnd(0).OverlayText() != QStringLiteral("正在连接…"));
+        QVERIFY(m_shown.isEmpty());
+    }
+
+    void lateResultOfAClosedWindowIsClosed() {
+        Select(2);
+        const size_t nBefore = m_silent->connections();
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Silent(), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(m_silent->connections() > nBefore, kWaitMs);
+        // The stop button while it connects.
+        m_pDlg->m_dlgFunction.m_btnStop.click();
+        QVERIFY(!GetFrameWork().IsOpening(2));
+        QVERIFY(Wnd(2).OverlayText().isEmpty());
+        // The late result is closed, not shown: its connection goes away, the window stays idle.
+        QTRY_VERIFY_WITH_TIMEOUT(m_silent->openConnections() == 0, kWaitMs);
+        Deliver();
+        QCOMPARE(Info(2).nPlayType.load(), int32_t(kPlayNone));
+        QVERIFY(m_shown.isEmpty());
+    }
+
+    void fileOpenedWhileConnectingStays() {
+        Select(3);
+        const size_t nBefore = m_silent->connections();
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Silent(), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(m_silent->connections() > nBefore, kWaitMs);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenFileInCurrent(m_strQf));
+        QVERIFY(!GetFrameWork().IsOpening(3));
+        GetFrameWork().Drain();
+        QTRY_VERIFY_WITH_TIMEOUT(m_silent->openConnections() == 0, kWaitMs);
+        QCOMPARE(Info(3).nPlayType.load(), int32_t(kPlayFile));
+        QVERIFY(m_shown.isEmpty());
+    }
+
+    void deadFeedIsMarkedUntilPicturesResume() {
+        Select(0);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Live(), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(0).ShownPictures() > 0, kWaitMs);
+        Select(1);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenFileInCurrent(m_strQf));
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(1).ShownPictures() > 0, kWaitMs);
+        QCOMPARE(GetFrameWork().Pause(), 1);
+        QVERIFY(Wnd(0).OverlayText().isEmpty());
+
+        // The pictures of the stream stop reaching window 0.
+        const int32_t nPort = Info(0).nPort;
+        QVERIFY(KX_PLAY_SetPlayWnd(nPort, nullptr) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(0).OverlayText().startsWith(QStringLiteral("无信号 00:00:0")),
+                                 kWaitMs);
+        // The picture stands still now, so two views differ only in the notice's time.
+        const QImage first = Wnd(0).grab().toImage();
+        const QString strFirst = Wnd(0).OverlayText();
+        QVERIFY(strFirst >= QStringLiteral("无信号 00:00:03"));
+        // It counts on every second, and the paused file is not a dead feed.
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(0).OverlayText() > strFirst, kWaitMs);
+        QVERIFY(Wnd(1).OverlayText().isEmpty());
+        QVERIFY(Wnd(0).grab().toImage() != first);
+
+        // Pictures again: the notice goes with the first one.
+        const int nShown = Wnd(0).ShownPictures();
+        QVERIFY(KX_PLAY_SetPlayWnd(nPort, Wnd(0).RenderTarget()) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(0).ShownPictures() > nShown, kWaitMs);
+        QVERIFY(Wnd(0).OverlayText().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestCPlayDlg)
+#include "tst_cplaydlg.moc"
