@@ -1,5 +1,7 @@
 // The application start: both libraries started in order, the failure paths that end the
 // program without a window, and the clean-up after the main window closed.
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -67,6 +69,14 @@ private slots:
             [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Ok; });
     }
     void cleanupTestCase() { UiMessageBox::SetInterceptor(nullptr); }
+
+    // Qt's own buttons and dialogs in the interface's language.
+    void qtDialogsSpeakChinese() {
+        QMessageBox box(QMessageBox::NoIcon, QString(), QString(),
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    }
 
     void streamLibraryFails() {
         g_nNetInitResult = 0;
