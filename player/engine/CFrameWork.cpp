@@ -95,6 +95,8 @@ int CFrameWork::OpenStream(const QString& strAddress, int bTcp) {
     pInfo->lLoginHandle = handles.lLogin;
     pInfo->lRealHandle = handles.lReal;
     pInfo->nPlayType = kPlayStream;
+    m_strSource[m_nCurIndex] = strAddress;
+    m_bSourceTcp[m_nCurIndex] = bTcp ? 1 : 0;
     return 1;
 }
 
@@ -112,7 +114,7 @@ int CFrameWork::BeginOpenStream(int nIndex, const QString& strAddress, int bTcp,
     const int32_t nPort = OpenDecodePort(info.hPlayWnd);
     if (nPort < 0) return 0;
     const uint64_t nTicket = m_nNextTicket++;
-    m_pending[nIndex] = PendingOpen{nTicket, nPort, std::move(fnDone)};
+    m_pending[nIndex] = PendingOpen{nTicket, nPort, strAddress, bTcp ? 1 : 0, std::move(fnDone)};
     m_worker.Post([this, nIndex, nTicket, nPort, bTcp, address = std::move(*address)] {
         const StreamHandles handles = StartRealPlay(address, bTcp, nPort);
         m_worker.PostResult([this, nIndex, nTicket, nPort, handles] {
@@ -135,7 +137,6 @@ void CFrameWork::FinishOpen(int nIndex, uint64_t nTicket, int32_t nPort, StreamH
         return;
     }
     const OpenDone fnDone = std::move(pending->fnDone);
-    pending.reset();
     int nResult = 0;
     if (handles.lReal >= 0) {
         PlayWndInfo& info = m_stPlayInfo[nIndex];
@@ -143,10 +144,13 @@ void CFrameWork::FinishOpen(int nIndex, uint64_t nTicket, int32_t nPort, StreamH
         info.lLoginHandle = handles.lLogin;
         info.lRealHandle = handles.lReal;
         info.nPlayType = kPlayStream;
+        m_strSource[nIndex] = pending->strAddress;
+        m_bSourceTcp[nIndex] = pending->bTcp;
         nResult = 1;
     } else {
         CloseDecodePort(nPort);
     }
+    pending.reset();
     if (fnDone) fnDone(nResult);
 }
 
@@ -206,7 +210,17 @@ int CFrameWork::OpenFile(const QString& strPath) {
         pInfo->llStartTime = llStart;
         pInfo->llEndTime = llEnd;
     }
+    m_strSource[m_nCurIndex] = strPath;
     return 1;
+}
+
+int CFrameWork::OpenFileIn(int nIndex, const QString& strPath) {
+    if (!IsValidIndex(nIndex)) return 0;
+    const int32_t nCurrent = m_nCurIndex;
+    m_nCurIndex = nIndex;
+    const int nResult = OpenFile(strPath);
+    m_nCurIndex = nCurrent;
+    return nResult;
 }
 
 int CFrameWork::ClosePlay(int nIndex) {
@@ -245,6 +259,8 @@ void CFrameWork::ResetPlayInfo(int nIndex) {
     m_stPlayInfo[nIndex].Reset();
     m_nStreamLength[nIndex] = 0;
     m_nStreamTime[nIndex] = 0;
+    m_strSource[nIndex].clear();
+    m_bSourceTcp[nIndex] = 0;
 }
 
 int CFrameWork::Pause() {

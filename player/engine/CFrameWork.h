@@ -55,6 +55,8 @@ public:
     // Opens a ".qf" recording, or an AVI file when the path ends in ".avi", in the current
     // window and starts playing it.
     int OpenFile(const QString& strPath);
+    // The same in window nIndex; the current window stays as it is.
+    int OpenFileIn(int nIndex, const QString& strPath);
     // Closes what plays in window nIndex (a running recording is completed first) and cancels
     // an open under way there. A stream is closed on the stream worker while that is busy; the
     // window gets no picture of it after this returns. 0 for an index outside 0..3.
@@ -106,6 +108,10 @@ public:
     PlayWndInfo m_stPlayInfo[kWindowCount];  // one record per play window
     QString m_strSnapPath;                   // empty: the desktop directory
     QString m_strRecordPath;                 // empty: the desktop directory
+    // What plays in each window as it was opened: the address (with its TCP choice) or the
+    // file path; empty while idle.
+    QString m_strSource[kWindowCount];
+    int m_bSourceTcp[kWindowCount] = {};
 
 private:
     struct StreamHandles {
@@ -115,6 +121,8 @@ private:
     struct PendingOpen {
         uint64_t nTicket = 0;
         int32_t nPort = -1;
+        QString strAddress;
+        int bTcp = 0;
         OpenDone fnDone;
     };
 

@@ -39,6 +39,8 @@ int CBrelsoPlayerApp::InitInstance() {
     }
     {
         CBrelsoPlayerDlg dlg;
+        // "--no-restore" starts with four idle windows.
+        if (!arguments().contains(QStringLiteral("--no-restore"))) dlg.RestoreSession();
         dlg.exec();
         // Destroying the main window closes all four plays.
     }

@@ -9,6 +9,7 @@
 #include "DialogUnits.h"
 #include "DlgCtrlId.h"
 #include "MessageBox.h"
+#include "PlayerSettings.h"
 #include "PrivateMessage.h"
 #include "resource.h"
 
@@ -86,9 +87,11 @@ void CMenuDlg::CloseCurrentIfOpen() {
 
 void CMenuDlg::OnOpenStream() {
     CURLInputDlg dlg(this);
+    dlg.SetHistory(PlayerSettings::StreamHistory());
     if (dlg.exec() != QDialog::Accepted) {
         return;
     }
+    PlayerSettings::AddToStreamHistory(dlg.m_strAddress);
     OpenStreamInCurrent(dlg.m_strAddress, dlg.m_bTcp);
 }
 

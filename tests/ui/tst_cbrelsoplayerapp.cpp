@@ -2,6 +2,7 @@
 // program without a window, and the clean-up after the main window closed.
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
 
@@ -114,6 +115,8 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    // The start restores what the settings remember: the test's own, empty settings.
+    QStandardPaths::setTestModeEnabled(true);
     CBrelsoPlayerApp app(argc, argv);
     TestCBrelsoPlayerApp test;
     return QTest::qExec(&test, argc, argv);

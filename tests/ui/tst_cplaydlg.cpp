@@ -2,6 +2,8 @@
 // never answers leaves the window thread free (the other windows go on playing), shows
 // "正在连接…", and its late result is closed when the window was closed or given something
 // else meanwhile.
+#include <QSettings>
+#include <QStandardPaths>
 #include <QtTest>
 #include <memory>
 
@@ -9,6 +11,7 @@
 #include "CFrameWork.h"
 #include "EngineMedia.h"
 #include "MessageBox.h"
+#include "PlayerSettings.h"
 #include "SilentRtspListener.h"
 #include "TestMedia.h"
 #include "TestRtspServer.h"
@@ -46,6 +49,12 @@ private:
     QString Silent() const { return QString::fromStdString(m_silent->url("/camera")); }
     QString Live() const { return QString::fromStdString(m_server->url(TestRtspServer::kH264)); }
 
+    static QString SettingsFile() {
+        return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brelso"),
+                         QStringLiteral("BrelsoPlayer"))
+            .fileName();
+    }
+
     void Select(int i) {
         QTest::mouseClick(&Wnd(i), Qt::LeftButton, {}, QPoint(30, 30));
         Deliver();
@@ -54,6 +63,10 @@ private:
 
 private slots:
     void initTestCase() {
+        // Settings go to a test folder of their own, never the user's.
+        QStandardPaths::setTestModeEnabled(true);
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        QFile::remove(SettingsFile());
         UiTestLibraries::Init();
         m_server = std::make_unique<TestRtspServer>();
         m_server->addLiveMounts();
@@ -170,6 +183,51 @@ private slots:
         QVERIFY(KX_PLAY_SetPlayWnd(nPort, Wnd(0).RenderTarget()) >= 0);
         QTRY_VERIFY_WITH_TIMEOUT(Wnd(0).ShownPictures() > nShown, kWaitMs);
         QVERIFY(Wnd(0).OverlayText().isEmpty());
+    }
+
+    void windowsComeBackAfterARestart() {
+        // A camera with a password in window 0, a recording in window 1, window 3 current.
+        QString strLive = Live();
+        strLive.replace(QStringLiteral("rtsp://"), QStringLiteral("rtsp://viewer:s3cr:et@"));
+        Select(0);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(strLive, 1));
+        QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(0), kWaitMs);
+        QCOMPARE(Info(0).nPlayType.load(), int32_t(kPlayStream));
+        Select(1);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenFileInCurrent(m_strQf));
+        Select(3);
+        m_pDlg.reset();
+
+        // The settings file knows the camera, but not its password.
+        QFile file(SettingsFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("viewer@127.0.0.1"));
+        QVERIFY2(!text.contains("s3cr"), text.constData());
+        // A camera that is gone by the next start, in window 2.
+        PlayerSettings::Session session = PlayerSettings::LoadSession();
+        session.windows[2] = {PlayerSettings::SourceType::Stream,
+                              QStringLiteral("rtsp://127.0.0.1:1/gone"), 0};
+        PlayerSettings::SaveSession(session);
+
+        GetFrameWork().m_nCurIndex = 0;
+        m_pDlg = std::make_unique<CBrelsoPlayerDlg>();
+        m_pDlg->RestoreSession();
+        m_pDlg->show();
+        QCOMPARE(GetFrameWork().m_nCurIndex, 3);
+        QVERIFY(Wnd(3).m_bSelected && !Wnd(0).m_bSelected);
+        QCOMPARE(Info(1).nPlayType.load(), int32_t(kPlayFile));
+        QVERIFY(GetFrameWork().IsOpening(0));
+        QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(0) && !GetFrameWork().IsOpening(2),
+                                 kWaitMs);
+        // Without a secret store the camera comes back without its password.
+        QCOMPARE(Info(0).nPlayType.load(), int32_t(kPlayStream));
+        QCOMPARE(GetFrameWork().m_strSource[0], PlayerSettings::WithoutPassword(strLive));
+        QCOMPARE(GetFrameWork().m_bSourceTcp[0], 1);
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(0).ShownPictures() > 0, kWaitMs);
+        // The camera that is gone leaves its window idle, without a message.
+        QCOMPARE(Info(2).nPlayType.load(), int32_t(kPlayNone));
+        QVERIFY(m_shown.isEmpty());
     }
 };
 
