@@ -313,12 +313,18 @@ int CFrameWork::Snapshot(QString& strPath) {
     return 1;
 }
 
-int CFrameWork::Record(QString& strPath) {
+int CFrameWork::Record(QString& strPath, RecordDone fnLater) {
     strPath.clear();
     PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType != kPlayStream) return 0;
+    const int32_t lReal = pInfo->lRealHandle;
+    const bool bLater = fnLater && !m_worker.Idle();
     if (pInfo->bRecord) {
-        KX_NET_StopSaveRealData(pInfo->lRealHandle);
+        if (bLater) {
+            m_worker.Post([lReal] { KX_NET_StopSaveRealData(lReal); });
+        } else {
+            KX_NET_StopSaveRealData(lReal);
+        }
         pInfo->bRecord = 0;
         return 1;
     }
@@ -326,6 +332,20 @@ int CFrameWork::Record(QString& strPath) {
         MediaFileNames::RecordingPath(m_strRecordPath, QDateTime::currentDateTime());
     std::string strNarrow;
     if (strFile.isEmpty() || !ToNarrowText(strFile, strNarrow)) return 0;
+    if (bLater) {
+        const int nIndex = m_nCurIndex;
+        m_worker.Post([this, nIndex, lReal, strFile, strNarrow, fnLater] {
+            const bool bStarted = KX_NET_SaveRealData(lReal, strNarrow.c_str()) != 0;
+            m_worker.PostResult([this, nIndex, lReal, strFile, fnLater, bStarted] {
+                PlayWndInfo& info = m_stPlayInfo[nIndex];
+                // The play may have been closed meanwhile; its recording went with it.
+                const bool bSamePlay = info.nPlayType == kPlayStream && info.lRealHandle == lReal;
+                if (bSamePlay) info.bRecord = bStarted ? 1 : 0;
+                fnLater(bSamePlay && bStarted ? strFile : QString());
+            });
+        });
+        return 1;
+    }
     // A recording that could not start is not shown as running.
     if (KX_NET_SaveRealData(pInfo->lRealHandle, strNarrow.c_str()) == 0) return 0;
     pInfo->bRecord = 1;

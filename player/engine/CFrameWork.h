@@ -75,8 +75,12 @@ public:
     int Snapshot(QString& strPath);
     // Starts recording the stream to a new ".qf" file named by local time (strPath receives
     // its path) or stops the running recording (strPath empty). 0 for files, idle windows
-    // and a recording that could not be started.
-    int Record(QString& strPath);
+    // and a recording that could not be started. While the stream worker is busy and fnLater
+    // is given, the start runs after the worker's calls instead of waiting for them: the
+    // result is 1 with strPath empty, and fnLater gets the path (empty when the recording
+    // could not start) on the window thread.
+    using RecordDone = std::function<void(const QString& strPath)>;
+    int Record(QString& strPath, RecordDone fnLater = {});
 
     // File length and position in seconds; 0 when no file is open.
     int GetFileLength();

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QPointer>
 #include <QTimerEvent>
 #include <algorithm>
 
@@ -398,7 +399,13 @@ QString CFunctionDlg::SnapshotFailureText() const {
 
 void CFunctionDlg::OnRecord() {
     QString strPath;
-    GetFrameWork().Record(strPath);
+    // While another window connects, the start comes later instead of holding this thread.
+    QPointer<CFunctionDlg> pThis(this);
+    GetFrameWork().Record(strPath, [pThis](const QString& strLaterPath) {
+        if (pThis == nullptr) return;
+        pThis->Refresh();
+        if (!strLaterPath.isEmpty()) UiMessageBox::Show(pThis, strLaterPath);
+    });
     Refresh();
     if (!strPath.isEmpty()) {
         UiMessageBox::Show(this, strPath);

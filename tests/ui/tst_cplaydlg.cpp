@@ -2,6 +2,8 @@
 // never answers leaves the window thread free (the other windows go on playing), shows
 // "正在连接…", and its late result is closed when the window was closed or given something
 // else meanwhile.
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
@@ -75,7 +77,8 @@ private slots:
         QVERIFY(m_silent->ok());
         m_media = std::make_unique<Brelso::Testing::TempDir>();
         m_strQf = QString::fromStdString(m_media->file("recording.qf"));
-        QVERIFY(EngineMedia::MakeQf(m_strQf, 4));
+        // Long enough to play on while an open waits for a silent camera.
+        QVERIFY(EngineMedia::MakeQf(m_strQf, 12));
         UiMessageBox::SetInterceptor([this](const QString& strText, QMessageBox::StandardButtons) {
             m_shown << strText;
             return QMessageBox::Ok;
@@ -123,6 +126,27 @@ private slots:
         QCOMPARE(Info(0).nPlayType.load(), int32_t(kPlayStream));
         QVERIFY(Wnd(0).OverlayText() != QStringLiteral("正在连接…"));
         QVERIFY(m_shown.isEmpty());
+    }
+
+    void recordingStartedWhileAnotherWindowConnects() {
+        QVERIFY(QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)));
+        Select(1);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Live(), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(1).ShownPictures() > 0, kWaitMs);
+        Select(0);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Silent(), 0));
+        Select(1);
+        // The stream library is held by the open: the start comes when it is free.
+        m_pDlg->m_dlgFunction.m_btnRecord.click();
+        QVERIFY(GetFrameWork().IsOpening(0));
+        QVERIFY(m_shown.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(m_shown.size(), 1, kWaitMs);
+        QVERIFY(m_shown[0].endsWith(QStringLiteral(".qf")));
+        QCOMPARE(Info(1).bRecord, 1);
+        m_pDlg->m_dlgFunction.m_btnRecord.click();
+        QCOMPARE(Info(1).bRecord, 0);
+        QVERIFY(QFileInfo::exists(m_shown[0]));
+        QFile::remove(m_shown[0]);
     }
 
     void lateResultOfAClosedWindowIsClosed() {
