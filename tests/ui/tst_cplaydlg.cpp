@@ -3,6 +3,7 @@
 // "正在连接…", and its late result is closed when the window was closed or given something
 // else meanwhile.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -120,6 +121,20 @@ private slots:
         Deliver();
         QVERIFY(Wnd(0).grab().toImage() != idle);
         QCOMPARE(Info(0).nPlayType.load(), int32_t(kPlayNone));
+        // For the record (no threshold): the longest pause of window 1 during the wait.
+        QElapsedTimer sincePicture;
+        sincePicture.start();
+        qint64 llLongestMs = 0;
+        int nLast = Wnd(1).ShownPictures();
+        while (GetFrameWork().IsOpening(0)) {
+            QTest::qWait(5);
+            if (Wnd(1).ShownPictures() != nLast) {
+                nLast = Wnd(1).ShownPictures();
+                llLongestMs = std::max(llLongestMs, sincePicture.restart());
+            }
+        }
+        qInfo("longest pause of another window's pictures while an open waited: %lld ms",
+              llLongestMs);
 
         // A silent camera counts as started after the wait: the window then plays it.
         QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(0), kWaitMs);
