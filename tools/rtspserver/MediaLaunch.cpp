@@ -51,8 +51,12 @@ std::string sineAudio(int rate, int channels, int samplesPerBuffer) {
 }  // namespace
 
 std::string h264Branch(int payIndex, const VideoShape& shape) {
-    return rawVideo(shape) + " ! x264enc tune=zerolatency speed-preset=ultrafast bitrate=" +
-           std::to_string(shape.bitrateKbps) + " key-int-max=" + std::to_string(shape.keyInterval) +
+    // One slice per picture for the demo: what most cameras send, and what every receiver
+    // (ffmpeg included) decodes when it joins mid-stream.
+    return rawVideo(shape) + " ! x264enc tune=zerolatency" +
+           (shape.demoPicture ? " sliced-threads=false" : "") +
+           " speed-preset=ultrafast bitrate=" + std::to_string(shape.bitrateKbps) +
+           " key-int-max=" + std::to_string(shape.keyInterval) +
            " ! video/x-h264,profile=baseline ! rtph264pay pt=96 config-interval=-1" + pay(payIndex);
 }
 
