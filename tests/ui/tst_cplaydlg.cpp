@@ -180,19 +180,6 @@ private slots:
         QVERIFY(m_shown.isEmpty());
     }
 
-    void fileOpenedWhileConnectingStays() {
-        Select(3);
-        const size_t nBefore = m_silent->connections();
-        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Silent(), 0));
-        QTRY_VERIFY_WITH_TIMEOUT(m_silent->connections() > nBefore, kWaitMs);
-        QVERIFY(m_pDlg->m_dlgMenu.OpenFileInCurrent(m_strQf));
-        QVERIFY(!GetFrameWork().IsOpening(3));
-        GetFrameWork().Drain();
-        QTRY_VERIFY_WITH_TIMEOUT(m_silent->openConnections() == 0, kWaitMs);
-        QCOMPARE(Info(3).nPlayType.load(), int32_t(kPlayFile));
-        QVERIFY(m_shown.isEmpty());
-    }
-
     void deadFeedIsMarkedUntilPicturesResume() {
         Select(0);
         QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(Live(), 0));
