@@ -14,6 +14,9 @@ struct VideoShape {
     int fps = 15;
     int keyInterval = 15;  // frames between key frames
     bool clockOverlay = false;
+    // Colour bars (SMPTE) with a ball moving along the lower part, instead of the ball alone.
+    bool demoPicture = false;
+    int bitrateKbps = 300;
 };
 
 // H.264 (x264, zero latency, baseline) with the parameter sets in the session description.
