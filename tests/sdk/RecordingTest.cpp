@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 
 #include "AACDataSink.h"
@@ -211,6 +212,10 @@ struct Mpeg4Case {
     size_t expectedFrames;
     size_t intra = 0;  // the frame the recording starts at
 };
+
+void PrintTo(const Mpeg4Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Mpeg4RecordingTest : public RecordingTest, public ::testing::WithParamInterface<Mpeg4Case> {};
 
