@@ -29,6 +29,9 @@ const VideoCodec kVideoCodecs[] = {
 #endif
 };
 
+// Far above any real picture (an 8K key picture is a few MiB).
+constexpr size_t kMaxAccessUnitBytes = 64u << 20;
+
 // The first byte after the start code of an Annex B NAL unit, or -1.
 int nalHeaderByte(const uint8_t* p, size_t n) {
     for (size_t i = 0; i + 3 < n && i < 4; ++i) {
@@ -150,6 +153,12 @@ std::optional<AccessUnit> AccessUnitAssembler::push(const kx::frame::InnerFrame&
     // without a picture (parameter sets, SEI) go with the picture that follows them.
     if (m_hasPicture && (m_codec.framing == Framing::WholeFrames || ptsUs != m_open.ptsUs)) {
         done = std::move(m_open);
+        m_open = AccessUnit{};
+        m_hasPicture = false;
+    }
+    if (m_open.data.size() + frame.payloadSize > kMaxAccessUnitBytes) {
+        // NAL units that never complete a picture (a damaged or crafted file): dropped, so
+        // memory stays bounded.
         m_open = AccessUnit{};
         m_hasPicture = false;
     }
