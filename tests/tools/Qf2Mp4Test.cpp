@@ -336,6 +336,32 @@ TEST_P(Qf2Mp4Damaged, ConvertsEveryWholeFrameAndSaysSo) {
               std::to_string(expected.pictures.size()));
 }
 
+// Two recordings joined: time goes back in the middle, and the second goes on after the first.
+TEST(Qf2Mp4Joined, TimeGoingBackContinuesAfterThePicturesBefore) {
+    TempDir dir;
+    const std::string qf = dir.file("rec.qf");
+    {
+        TestRtspServer server;
+        server.addLiveMounts();
+        ASSERT_TRUE(server.start());
+        record(server.port(), TestRtspServer::kH264Aac, qf, 3);
+    }
+    const Expected once = expectedOf(qf);
+    ASSERT_GT(once.pictures.size(), 10u);
+    std::vector<uint8_t> bytes = Brelso::Testing::readFile(qf);
+    std::ofstream joined(dir.file("joined.qf"), std::ios::binary);
+    for (int i = 0; i < 2; ++i) {
+        joined.write(reinterpret_cast<const char*>(bytes.data()),
+                     static_cast<std::streamsize>(bytes.size()));
+    }
+    joined.close();
+    const std::string mp4 = dir.file("joined.mp4");
+    ASSERT_EQ(runQf2Mp4(dir.file("joined.qf"), mp4), 0);
+    auto video = probeStream(mp4, "v:0", false);
+    EXPECT_EQ(video["nb_read_packets"], std::to_string(2 * once.pictures.size()));
+    EXPECT_NEAR(std::stod(video["duration"]), 2 * once.durationSeconds(), 2 * once.frameInterval());
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, Qf2Mp4Damaged, ::testing::ValuesIn(kDamageCases),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -236,8 +236,14 @@ private:
             return fail("out of memory");
         }
         std::copy(au.data.begin(), au.data.end(), pkt->data);
-        int64_t pts = av_rescale(au.ptsUs - m_startUs, kVideoTimeBase.den, 1000000);
-        if (m_held && pts <= m_held->pts) pts = m_held->pts + 1;  // never back in time
+        int64_t pts = av_rescale(au.ptsUs - m_startUs, kVideoTimeBase.den, 1000000) + m_shift;
+        if (m_held && pts <= m_held->pts) {
+            // Time went back (a camera's clock, files joined): the pictures go on one frame
+            // interval later, keeping their own spacing from here.
+            const int64_t step = m_lastDuration > 0 ? m_lastDuration : kDefaultFrameTicks;
+            m_shift += m_held->pts + step - pts;
+            pts = m_held->pts + step;
+        }
         pkt->pts = pkt->dts = pts;
         pkt->flags = au.key ? AV_PKT_FLAG_KEY : 0;
         if (m_held) {
@@ -290,6 +296,7 @@ private:
     bool m_seenKey = false;
     PacketPtr m_held;
     int64_t m_lastDuration = 0;
+    int64_t m_shift = 0;  // added to the video times after time went back
     std::set<std::string> m_skipped;
 };
 
