@@ -321,6 +321,10 @@ TEST_P(Qf2Mp4Damaged, ConvertsEveryWholeFrameAndSaysSo) {
     std::ofstream(qf, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
+    // Never written over itself: the recording stays as it is.
+    EXPECT_EQ(runQf2Mp4(qf, qf), 1);
+    EXPECT_EQ(Brelso::Testing::readFile(qf), bytes);
+
     const std::string mp4 = dir.file("rec.mp4");
     EXPECT_EQ(runQf2Mp4(qf, mp4), c.exitStatus);
     ASSERT_EQ(std::filesystem::exists(mp4), c.written);

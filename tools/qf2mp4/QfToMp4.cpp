@@ -125,6 +125,9 @@ public:
 
     bool run(const std::string& input, const std::string& output) {
         std::error_code ec;
+        if (std::filesystem::equivalent(input, output, ec)) {
+            return fail("the output file is the input file");  // writing would destroy it
+        }
         const uint64_t total = std::filesystem::file_size(input, ec);
         QfScanner scanner;
         if (ec || !scanner.open(input)) return fail("cannot read the input file");

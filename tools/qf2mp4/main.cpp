@@ -37,7 +37,8 @@ constexpr int kExitPartial = 4;
 void usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: qf2mp4 [--quiet] input.qf output.mp4\n"
-                 "Writes the recording input.qf as an MP4 file (video copied, audio as AAC).\n"
+                 "Writes the recording input.qf as an MP4 file (video copied, audio as AAC);\n"
+                 "an existing output file is replaced.\n"
                  "Exit status: 0 converted, 1 nothing written, 2 wrong arguments,\n"
                  "3 damaged input: every whole frame converted, 4 a track left out.\n");
 }
