@@ -68,6 +68,12 @@
 #include <stdint.h>
 
 #include "KXPackagedFrame.h"
+#include "KXVersion.h"
+
+/* The release of this library (the project version, see KXVersion.h). */
+#define KX_NET_VERSION_MAJOR KX_VERSION_MAJOR
+#define KX_NET_VERSION_MINOR KX_VERSION_MINOR
+#define KX_NET_VERSION_PATCH KX_VERSION_PATCH
 
 #ifdef __cplusplus
 extern "C" {
