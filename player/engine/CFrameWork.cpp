@@ -43,32 +43,35 @@ int CFrameWork::OpenStream(const QString& strAddress, int bTcp) {
 
     pInfo->nPlayType = kPlayStream;
     pInfo->nPort = KX_PLAY_OpenStream();
-    if (pInfo->nPort < 0) {
+    if (pInfo->nPort == KX_PLAY_FAIL) {
         ResetPlayInfo(m_nCurIndex);
         return 0;
     }
     const int32_t nPort = pInfo->nPort;
-    if (KX_PLAY_SetPlayWnd(nPort, pInfo->hPlayWnd) < 0 ||
-        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, nullptr) < 0 ||
-        KX_PLAY_Play(nPort) < 0) {
+    if (KX_PLAY_SetPlayWnd(nPort, pInfo->hPlayWnd) == KX_PLAY_FAIL ||
+        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, nullptr) == KX_PLAY_FAIL ||
+        KX_PLAY_Play(nPort) == KX_PLAY_FAIL) {
         return FailOpen();
     }
 
     pInfo->lLoginHandle =
         KX_NET_Login(address->strHost.c_str(), static_cast<uint16_t>(address->nPort),
                      address->strUser.c_str(), address->strPassword.c_str());
-    if (pInfo->lLoginHandle < 0) return FailOpen();
+    if (pInfo->lLoginHandle == KX_NET_INVALID_HANDLE) return FailOpen();
 
     pInfo->lRealHandle =
         KX_NET_RealPlay(pInfo->lLoginHandle, 0, 0, bTcp, address->strPath.c_str(), 0);
-    if (pInfo->lRealHandle < 0) return FailOpen();
+    if (pInfo->lRealHandle == KX_NET_INVALID_HANDLE) return FailOpen();
 
     const int32_t lRealHandle = pInfo->lRealHandle;
     // The decode port travels as the data callback's user value.
     void* pPortValue = reinterpret_cast<void*>(static_cast<intptr_t>(nPort));
-    if (KX_NET_SetRealDataCallBack(lRealHandle, &CFrameWork::OnRealData, pPortValue) == 0 ||
-        KX_NET_SetRealPlayEndCallBack(lRealHandle, &CFrameWork::OnRealPlayEnd, this) == 0 ||
-        KX_NET_SetRealPlayAutoReconnect(lRealHandle, &CFrameWork::OnReconnect, nullptr, 10) == 0) {
+    if (KX_NET_SetRealDataCallBack(lRealHandle, &CFrameWork::OnRealData, pPortValue) ==
+            KX_NET_FAIL ||
+        KX_NET_SetRealPlayEndCallBack(lRealHandle, &CFrameWork::OnRealPlayEnd, this) ==
+            KX_NET_FAIL ||
+        KX_NET_SetRealPlayAutoReconnect(lRealHandle, &CFrameWork::OnReconnect, nullptr, 10) ==
+            KX_NET_FAIL) {
         return FailOpen();
     }
     return 1;
@@ -92,15 +95,15 @@ int CFrameWork::OpenFile(const QString& strPath) {
         pInfo->nFileType = kFileRecording;
         pInfo->nPort = KX_PLAY_OpenFile(strNarrow.c_str());
     }
-    if (pInfo->nPort < 0) {
+    if (pInfo->nPort == KX_PLAY_FAIL) {
         ResetPlayInfo(m_nCurIndex);
         return 0;
     }
     const int32_t nPort = pInfo->nPort;
-    if (KX_PLAY_SetPlayWnd(nPort, pInfo->hPlayWnd) < 0 ||
-        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, this) < 0 ||
-        KX_PLAY_SetFileEndCallBack(nPort, &CFrameWork::OnFilePlayEnd, this) < 0 ||
-        KX_PLAY_Play(nPort) < 0) {
+    if (KX_PLAY_SetPlayWnd(nPort, pInfo->hPlayWnd) == KX_PLAY_FAIL ||
+        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, this) == KX_PLAY_FAIL ||
+        KX_PLAY_SetFileEndCallBack(nPort, &CFrameWork::OnFilePlayEnd, this) == KX_PLAY_FAIL ||
+        KX_PLAY_Play(nPort) == KX_PLAY_FAIL) {
         return FailOpen();
     }
 
@@ -109,7 +112,7 @@ int CFrameWork::OpenFile(const QString& strPath) {
     const int32_t nResult = pInfo->nFileType == kFileAvi
                                 ? KX_PLAY_GetAviFileTime(strNarrow.c_str(), &llStart, &llEnd)
                                 : KX_PLAY_GetFileTime(strNarrow.c_str(), &llStart, &llEnd);
-    if (nResult >= 0 && llEnd >= llStart) {
+    if (nResult == KX_PLAY_OK && llEnd >= llStart) {
         pInfo->llStartTime = llStart;
         pInfo->llEndTime = llEnd;
     }
@@ -149,7 +152,7 @@ int CFrameWork::Pause() {
     PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr) return 0;
     if (pInfo->nPlayType != kPlayFile) return 1;
-    if (KX_PLAY_Pause(pInfo->nPort, pInfo->bPause ? 0 : 1) < 0) return 0;
+    if (KX_PLAY_Pause(pInfo->nPort, pInfo->bPause ? 0 : 1) == KX_PLAY_FAIL) return 0;
     pInfo->bPause = pInfo->bPause ? 0 : 1;
     return 1;
 }
@@ -159,11 +162,11 @@ int CFrameWork::Sound() {
     if (pInfo == nullptr) return 0;
     if (pInfo->nPlayType == kPlayNone) return 1;
     if (pInfo->bSound) {
-        if (KX_PLAY_CloseSound(pInfo->nPort) < 0) return 0;
+        if (KX_PLAY_CloseSound(pInfo->nPort) == KX_PLAY_FAIL) return 0;
         pInfo->nVolume = 0;
     } else {
-        if (KX_PLAY_OpenSound(pInfo->nPort) < 0) return 0;
-        if (KX_PLAY_SetVolume(pInfo->nPort, 100) < 0) return 0;
+        if (KX_PLAY_OpenSound(pInfo->nPort) == KX_PLAY_FAIL) return 0;
+        if (KX_PLAY_SetVolume(pInfo->nPort, 100) == KX_PLAY_FAIL) return 0;
         pInfo->nVolume = 100;
     }
     pInfo->bSound = pInfo->bSound ? 0 : 1;
@@ -175,7 +178,7 @@ int CFrameWork::SetVolume(int nVolume) {
     if (pInfo == nullptr) return 0;
     if (pInfo->nPlayType == kPlayNone || !pInfo->bSound) return 1;
     nVolume = std::clamp(nVolume, 0, 100);
-    if (KX_PLAY_SetVolume(pInfo->nPort, nVolume) < 0) return 0;
+    if (KX_PLAY_SetVolume(pInfo->nPort, nVolume) == KX_PLAY_FAIL) return 0;
     pInfo->nVolume = nVolume;
     if (nVolume == 0) pInfo->bSound = 0;
     return 1;
@@ -190,7 +193,7 @@ int CFrameWork::Snapshot(QString& strPath) {
     std::string strNarrow;
     if (strFile.isEmpty() || !ToNarrowText(strFile, strNarrow)) return 0;
     // No picture yet, or the file could not be written: nothing to show the user.
-    if (KX_PLAY_CapturePicture(pInfo->nPort, strNarrow.c_str(), 0) < 0) return 0;
+    if (KX_PLAY_CapturePicture(pInfo->nPort, strNarrow.c_str(), 0) == KX_PLAY_FAIL) return 0;
     strPath = strFile;
     return 1;
 }
@@ -209,7 +212,7 @@ int CFrameWork::Record(QString& strPath) {
     std::string strNarrow;
     if (strFile.isEmpty() || !ToNarrowText(strFile, strNarrow)) return 0;
     // A recording that could not start is not shown as running.
-    if (KX_NET_SaveRealData(pInfo->lRealHandle, strNarrow.c_str()) == 0) return 0;
+    if (KX_NET_SaveRealData(pInfo->lRealHandle, strNarrow.c_str()) == KX_NET_FAIL) return 0;
     pInfo->bRecord = 1;
     strPath = strFile;
     return 1;
@@ -225,7 +228,7 @@ int CFrameWork::GetFilePlayTime() {
     const PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType != kPlayFile) return 0;
     int64_t llTime = 0;
-    if (KX_PLAY_GetPlayTime(pInfo->nPort, &llTime) < 0) return 0;
+    if (KX_PLAY_GetPlayTime(pInfo->nPort, &llTime) == KX_PLAY_FAIL) return 0;
     return static_cast<int32_t>(llTime - pInfo->llStartTime);
 }
 
@@ -233,7 +236,7 @@ int CFrameWork::SetFilePlayTime(int nPos) {
     const PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType != kPlayFile) return 0;
     if (nPos <= 0 || nPos > GetFileLength()) return 0;
-    return KX_PLAY_SetPlayTime(pInfo->nPort, pInfo->llStartTime + nPos) < 0 ? 0 : 1;
+    return KX_PLAY_SetPlayTime(pInfo->nPort, pInfo->llStartTime + nPos) == KX_PLAY_FAIL ? 0 : 1;
 }
 
 int CFrameWork::GetStreamLength() {
@@ -253,7 +256,7 @@ int CFrameWork::SetStreamPlayTime(int nPos) {
     if (pInfo == nullptr || pInfo->nPlayType != kPlayStream) return 0;
     // Bounded by the length in seconds, so the position in milliseconds fits 32 bits.
     if (nPos < 0 || nPos > GetStreamLength()) return 0;
-    if (KX_NET_SeekAndPlay(pInfo->lRealHandle, nPos * 1000) == 0) return 0;
+    if (KX_NET_SeekAndPlay(pInfo->lRealHandle, nPos * 1000) == KX_NET_FAIL) return 0;
     KX_PLAY_ResetBuffer(pInfo->nPort);
     return 1;
 }
@@ -262,7 +265,7 @@ int CFrameWork::SetRotate(int nRotate) {
     PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType == kPlayNone) return 0;
     nRotate = std::clamp(nRotate, 0, 3);
-    if (KX_PLAY_SetRotate(pInfo->nPort, nRotate) < 0) return 0;
+    if (KX_PLAY_SetRotate(pInfo->nPort, nRotate) == KX_PLAY_FAIL) return 0;
     pInfo->nRotate = nRotate;
     return 1;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CLog.h"
+#include "KXRtspSdk.h"
 #include "RtspUrl.h"
 
 namespace kx::sdk {
@@ -33,9 +34,9 @@ void copyText(char (&field)[N], const char* text) {
 }  // namespace
 
 int32_t CNetSdkInstance::Init(int32_t reserved1, int32_t reserved2, int32_t logLevelMask) {
-    if (g_pNetSdkInstance.load() != nullptr) return 1;
+    if (g_pNetSdkInstance.load() != nullptr) return KX_NET_OK;
     auto* instance = new (std::nothrow) CNetSdkInstance();
-    if (instance == nullptr) return 0;
+    if (instance == nullptr) return KX_NET_FAIL;
     instance->m_nReserved1 = reserved1;
     instance->m_nReserved2 = reserved2;
     g_pNetSdkInstance = instance;
@@ -43,7 +44,7 @@ int32_t CNetSdkInstance::Init(int32_t reserved1, int32_t reserved2, int32_t logL
     log->SetPathPrefix("D:/log/NetSdk");
     log->SetLevelMask(logLevelMask);
     KX_LOG(LOG_DETAIL, "[NetSdk::%s] Init success! \n", "KX_NET_Init");
-    return 1;
+    return KX_NET_OK;
 }
 
 void CNetSdkInstance::Cleanup() {
@@ -83,7 +84,7 @@ int32_t CNetSdkInstance::Login(const char* host, uint16_t port, const char* user
     LoginParams params;
     if (!fits(host, sizeof params.szHost) || !fits(userName, sizeof params.szUserName) ||
         !fits(password, sizeof params.szPassword) || port < 1 || port > 65534) {
-        return -1;
+        return KX_NET_INVALID_HANDLE;
     }
     copyText(params.szHost, host);
     params.nPort = port;
@@ -110,23 +111,24 @@ void CNetSdkInstance::ReleaseLogin(int32_t loginHandle) {
 }
 
 int32_t CNetSdkInstance::Logout(int32_t loginHandle) {
-    if (m_mapLogin.find(loginHandle) == m_mapLogin.end()) return 0;
+    if (m_mapLogin.find(loginHandle) == m_mapLogin.end()) return KX_NET_FAIL;
     ReleaseLogin(loginHandle);
-    return 1;
+    return KX_NET_OK;
 }
 
 int32_t CNetSdkInstance::RealPlay(int32_t loginHandle, uint16_t portOffset, int32_t, int32_t useTcp,
                                   const char* path, int32_t forceMulticast) {
-    if (loginHandle <= 0) return -1;
+    if (loginHandle <= 0) return KX_NET_INVALID_HANDLE;
     const auto login = m_mapLogin.find(loginHandle);
-    if (login == m_mapLogin.end() || !login->second) return -1;
+    if (login == m_mapLogin.end() || !login->second) return KX_NET_INVALID_HANDLE;
     char url[kRtspUrlSize];
-    if (!BuildRtspUrl(login->second->Params(), portOffset, path, url, sizeof url)) return -1;
+    if (!BuildRtspUrl(login->second->Params(), portOffset, path, url, sizeof url))
+        return KX_NET_INVALID_HANDLE;
 
     auto session = std::make_unique<CLiveClient>(loginHandle);
     if (session->RealPlay(url, useTcp, forceMulticast) != 0) {
         KX_LOG(LOG_DETAIL, "[CNetSdkInstance::%s] RealPlay failed! \n", "RealPlay");
-        return -1;
+        return KX_NET_INVALID_HANDLE;
     }
     const int32_t handle = IssueHandle(m_nNextRealHandle, kFirstRealHandle, m_mapRealPlay);
     session->SetRealHandle(handle);
@@ -136,10 +138,10 @@ int32_t CNetSdkInstance::RealPlay(int32_t loginHandle, uint16_t portOffset, int3
 
 int32_t CNetSdkInstance::StopRealPlay(int32_t realHandle) {
     const auto it = m_mapRealPlay.find(realHandle);
-    if (it == m_mapRealPlay.end() || !it->second) return 0;
-    if (!it->second->Stop()) return 0;  // ended itself: stays until its login is released
+    if (it == m_mapRealPlay.end() || !it->second) return KX_NET_FAIL;
+    if (!it->second->Stop()) return KX_NET_FAIL;  // ended itself: stays until its login is released
     m_mapRealPlay.erase(it);
-    return 1;
+    return KX_NET_OK;
 }
 
 }  // namespace kx::sdk

@@ -17,6 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The result names keep the values callers were built against.
+static_assert(KX_NET_OK == 1 && KX_NET_FAIL == 0);
+static_assert(KX_NET_INVALID_HANDLE == -1 && KX_NET_NO_LENGTH == -3);
+
 // Runs a test in a folder of its own holding "D:/log", so that the log is written there.
 class LogFolder {
 public:
