@@ -207,27 +207,50 @@ TEST_F(FrameWorkTest, UserNameLongerThanALoginHoldsIsRefused) {
     EXPECT_EQ(IssueLoginHandle(), lBefore + 1) << "a login was issued";
 }
 
-TEST_F(FrameWorkTest, PathTooLongForTheStreamAddressReleasesTheLogin) {
-    // 254 characters as typed; with the default port added the stream address would need 258.
-    const QString strAddress = QStringLiteral("rtsp://127.0.0.1/") + QString(237, QLatin1Char('p'));
-    ASSERT_EQ(strAddress.size(), 254);
+// Opens that fail after the login was stored: the window stays idle and the open's login is
+// released again.
+struct ReleasedLoginCase {
+    const char* name;
+    int index;             // the current window
+    QString (*address)();  // as typed
+    int typedLength;       // of the address, checked when not -1
+    int tcp;
+};
+
+class ReleasedLoginTest : public FrameWorkTest,
+                          public ::testing::WithParamInterface<ReleasedLoginCase> {};
+
+TEST_P(ReleasedLoginTest, LeavesTheWindowIdle) {
+    const ReleasedLoginCase& c = GetParam();
+    m_frameWork.m_nCurIndex = c.index;
+    const QString strAddress = c.address();
+    if (c.typedLength != -1) {
+        ASSERT_EQ(strAddress.size(), c.typedLength);
+    }
     const int32_t lLogin = IssueLoginHandle() + 1;
-    EXPECT_EQ(m_frameWork.OpenStream(strAddress, 0), 0);
-    ExpectIdle(0);
+    EXPECT_EQ(m_frameWork.OpenStream(strAddress, c.tcp), 0);
+    ExpectIdle(c.index);
     EXPECT_EQ(IssueLoginHandle(), lLogin + 1) << "the open took one login";
     EXPECT_EQ(KX_NET_Logout(lLogin), 0) << "the login of the failed open is still stored";
 }
 
-TEST_F(FrameWorkTest, ServerThatIsNotThereFailsTheOpenAndReleasesEverything) {
-    m_frameWork.m_nCurIndex = 3;
-    const int32_t lLogin = IssueLoginHandle() + 1;
-    const QString strAddress =
-        QStringLiteral("rtsp://127.0.0.1:%1/live").arg(static_cast<int>(ClosedPort()));
-    EXPECT_EQ(m_frameWork.OpenStream(strAddress, 1), 0);
-    ExpectIdle(3);
-    EXPECT_EQ(IssueLoginHandle(), lLogin + 1) << "the open took one login";
-    EXPECT_EQ(KX_NET_Logout(lLogin), 0) << "the login of the failed open is still stored";
-}
+INSTANTIATE_TEST_SUITE_P(
+    FrameWorkTest, ReleasedLoginTest,
+    ::testing::Values(
+        // With the default port added the stream address would need 258 characters.
+        ReleasedLoginCase{
+            "PathTooLongForTheStreamAddressReleasesTheLogin", 0,
+            [] { return QStringLiteral("rtsp://127.0.0.1/") + QString(237, QLatin1Char('p')); },
+            254, 0},
+        ReleasedLoginCase{"ServerThatIsNotThereFailsTheOpenAndReleasesEverything", 3,
+                          [] {
+                              return QStringLiteral("rtsp://127.0.0.1:%1/live")
+                                  .arg(static_cast<int>(ClosedPort()));
+                          },
+                          -1, 1}),
+    [](const ::testing::TestParamInfo<ReleasedLoginCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(FrameWorkTest, MissingFileFailsTheOpen) {
     m_frameWork.m_nCurIndex = 1;
