@@ -26,10 +26,10 @@ PlayWndInfo* CFrameWork::Current() {
 
 int32_t CFrameWork::OpenDecodePort(KX_PLAY_HWND hWnd) {
     const int32_t nPort = KX_PLAY_OpenStream();
-    if (nPort < 0) return -1;
-    if (KX_PLAY_SetPlayWnd(nPort, hWnd) < 0 ||
-        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, nullptr) < 0 ||
-        KX_PLAY_Play(nPort) < 0) {
+    if (nPort == KX_PLAY_FAIL) return -1;
+    if (KX_PLAY_SetPlayWnd(nPort, hWnd) == KX_PLAY_FAIL ||
+        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, nullptr) == KX_PLAY_FAIL ||
+        KX_PLAY_Play(nPort) == KX_PLAY_FAIL) {
         CloseDecodePort(nPort);
         return -1;
     }
@@ -46,16 +46,18 @@ CFrameWork::StreamHandles CFrameWork::StartRealPlay(const StreamAddress& address
     StreamHandles handles;
     handles.lLogin = KX_NET_Login(address.strHost.c_str(), static_cast<uint16_t>(address.nPort),
                                   address.strUser.c_str(), address.strPassword.c_str());
-    if (handles.lLogin < 0) return {};
+    if (handles.lLogin == KX_NET_INVALID_HANDLE) return {};
     handles.lReal = KX_NET_RealPlay(handles.lLogin, 0, 0, bTcp, address.strPath.c_str(), 0);
     // The decode port travels as the data callback's user value.
     void* pPortValue = reinterpret_cast<void*>(static_cast<intptr_t>(nPort));
-    if (handles.lReal < 0 ||
-        KX_NET_SetRealDataCallBack(handles.lReal, &CFrameWork::OnRealData, pPortValue) == 0 ||
-        KX_NET_SetRealPlayEndCallBack(handles.lReal, &CFrameWork::OnRealPlayEnd, this) == 0 ||
+    if (handles.lReal == KX_NET_INVALID_HANDLE ||
+        KX_NET_SetRealDataCallBack(handles.lReal, &CFrameWork::OnRealData, pPortValue) ==
+            KX_NET_FAIL ||
+        KX_NET_SetRealPlayEndCallBack(handles.lReal, &CFrameWork::OnRealPlayEnd, this) ==
+            KX_NET_FAIL ||
         KX_NET_SetRealPlayAutoReconnect(handles.lReal, &CFrameWork::OnReconnect, nullptr, 10) ==
-            0) {
-        if (handles.lReal >= 0) KX_NET_StopRealPlay(handles.lReal);
+            KX_NET_FAIL) {
+        if (handles.lReal != KX_NET_INVALID_HANDLE) KX_NET_StopRealPlay(handles.lReal);
         KX_NET_Logout(handles.lLogin);
         return {};
     }
@@ -188,15 +190,15 @@ int CFrameWork::OpenFile(const QString& strPath) {
         pInfo->nFileType = kFileRecording;
         pInfo->nPort = KX_PLAY_OpenFile(strNarrow.c_str());
     }
-    if (pInfo->nPort < 0) {
+    if (pInfo->nPort == KX_PLAY_FAIL) {
         ResetPlayInfo(m_nCurIndex);
         return 0;
     }
     const int32_t nPort = pInfo->nPort;
-    if (KX_PLAY_SetPlayWnd(nPort, pInfo->hPlayWnd) < 0 ||
-        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, this) < 0 ||
-        KX_PLAY_SetFileEndCallBack(nPort, &CFrameWork::OnFilePlayEnd, this) < 0 ||
-        KX_PLAY_Play(nPort) < 0) {
+    if (KX_PLAY_SetPlayWnd(nPort, pInfo->hPlayWnd) == KX_PLAY_FAIL ||
+        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, this) == KX_PLAY_FAIL ||
+        KX_PLAY_SetFileEndCallBack(nPort, &CFrameWork::OnFilePlayEnd, this) == KX_PLAY_FAIL ||
+        KX_PLAY_Play(nPort) == KX_PLAY_FAIL) {
         ClosePlay(m_nCurIndex);
         return 0;
     }
@@ -206,7 +208,7 @@ int CFrameWork::OpenFile(const QString& strPath) {
     const int32_t nResult = pInfo->nFileType == kFileAvi
                                 ? KX_PLAY_GetAviFileTime(strNarrow.c_str(), &llStart, &llEnd)
                                 : KX_PLAY_GetFileTime(strNarrow.c_str(), &llStart, &llEnd);
-    if (nResult >= 0 && llEnd >= llStart) {
+    if (nResult == KX_PLAY_OK && llEnd >= llStart) {
         pInfo->llStartTime = llStart;
         pInfo->llEndTime = llEnd;
     }
@@ -267,7 +269,7 @@ int CFrameWork::Pause() {
     PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr) return 0;
     if (pInfo->nPlayType != kPlayFile) return 1;
-    if (KX_PLAY_Pause(pInfo->nPort, pInfo->bPause ? 0 : 1) < 0) return 0;
+    if (KX_PLAY_Pause(pInfo->nPort, pInfo->bPause ? 0 : 1) == KX_PLAY_FAIL) return 0;
     pInfo->bPause = pInfo->bPause ? 0 : 1;
     return 1;
 }
@@ -277,11 +279,11 @@ int CFrameWork::Sound() {
     if (pInfo == nullptr) return 0;
     if (pInfo->nPlayType == kPlayNone) return 1;
     if (pInfo->bSound) {
-        if (KX_PLAY_CloseSound(pInfo->nPort) < 0) return 0;
+        if (KX_PLAY_CloseSound(pInfo->nPort) == KX_PLAY_FAIL) return 0;
         pInfo->nVolume = 0;
     } else {
-        if (KX_PLAY_OpenSound(pInfo->nPort) < 0) return 0;
-        if (KX_PLAY_SetVolume(pInfo->nPort, 100) < 0) return 0;
+        if (KX_PLAY_OpenSound(pInfo->nPort) == KX_PLAY_FAIL) return 0;
+        if (KX_PLAY_SetVolume(pInfo->nPort, 100) == KX_PLAY_FAIL) return 0;
         pInfo->nVolume = 100;
     }
     pInfo->bSound = pInfo->bSound ? 0 : 1;
@@ -293,7 +295,7 @@ int CFrameWork::SetVolume(int nVolume) {
     if (pInfo == nullptr) return 0;
     if (pInfo->nPlayType == kPlayNone || !pInfo->bSound) return 1;
     nVolume = std::clamp(nVolume, 0, 100);
-    if (KX_PLAY_SetVolume(pInfo->nPort, nVolume) < 0) return 0;
+    if (KX_PLAY_SetVolume(pInfo->nPort, nVolume) == KX_PLAY_FAIL) return 0;
     pInfo->nVolume = nVolume;
     if (nVolume == 0) pInfo->bSound = 0;
     return 1;
@@ -308,7 +310,7 @@ int CFrameWork::Snapshot(QString& strPath) {
     std::string strNarrow;
     if (strFile.isEmpty() || !ToNarrowText(strFile, strNarrow)) return 0;
     // No picture yet, or the file could not be written: nothing to show the user.
-    if (KX_PLAY_CapturePicture(pInfo->nPort, strNarrow.c_str(), 0) < 0) return 0;
+    if (KX_PLAY_CapturePicture(pInfo->nPort, strNarrow.c_str(), 0) == KX_PLAY_FAIL) return 0;
     strPath = strFile;
     return 1;
 }
@@ -335,7 +337,7 @@ int CFrameWork::Record(QString& strPath, RecordDone fnLater) {
     if (bLater) {
         const int nIndex = m_nCurIndex;
         m_worker.Post([this, nIndex, lReal, strFile, strNarrow, fnLater] {
-            const bool bStarted = KX_NET_SaveRealData(lReal, strNarrow.c_str()) != 0;
+            const bool bStarted = KX_NET_SaveRealData(lReal, strNarrow.c_str()) == KX_NET_OK;
             m_worker.PostResult([this, nIndex, lReal, strFile, fnLater, bStarted] {
                 PlayWndInfo& info = m_stPlayInfo[nIndex];
                 // The play may have been closed meanwhile; its recording went with it.
@@ -347,7 +349,7 @@ int CFrameWork::Record(QString& strPath, RecordDone fnLater) {
         return 1;
     }
     // A recording that could not start is not shown as running.
-    if (KX_NET_SaveRealData(pInfo->lRealHandle, strNarrow.c_str()) == 0) return 0;
+    if (KX_NET_SaveRealData(pInfo->lRealHandle, strNarrow.c_str()) == KX_NET_FAIL) return 0;
     pInfo->bRecord = 1;
     strPath = strFile;
     return 1;
@@ -363,7 +365,7 @@ int CFrameWork::GetFilePlayTime() {
     const PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType != kPlayFile) return 0;
     int64_t llTime = 0;
-    if (KX_PLAY_GetPlayTime(pInfo->nPort, &llTime) < 0) return 0;
+    if (KX_PLAY_GetPlayTime(pInfo->nPort, &llTime) == KX_PLAY_FAIL) return 0;
     return static_cast<int32_t>(llTime - pInfo->llStartTime);
 }
 
@@ -371,7 +373,7 @@ int CFrameWork::SetFilePlayTime(int nPos) {
     const PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType != kPlayFile) return 0;
     if (nPos <= 0 || nPos > GetFileLength()) return 0;
-    return KX_PLAY_SetPlayTime(pInfo->nPort, pInfo->llStartTime + nPos) < 0 ? 0 : 1;
+    return KX_PLAY_SetPlayTime(pInfo->nPort, pInfo->llStartTime + nPos) == KX_PLAY_FAIL ? 0 : 1;
 }
 
 int CFrameWork::GetStreamLength() {
@@ -402,7 +404,7 @@ int CFrameWork::SetStreamPlayTime(int nPos) {
     const int32_t lReal = pInfo->lRealHandle;
     const int32_t nPort = pInfo->nPort;
     m_worker.Post([lReal, nPort, nPos] {
-        if (KX_NET_SeekAndPlay(lReal, nPos * 1000) != 0) KX_PLAY_ResetBuffer(nPort);
+        if (KX_NET_SeekAndPlay(lReal, nPos * 1000) == KX_NET_OK) KX_PLAY_ResetBuffer(nPort);
     });
     return 1;
 }
@@ -411,7 +413,7 @@ int CFrameWork::SetRotate(int nRotate) {
     PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType == kPlayNone) return 0;
     nRotate = std::clamp(nRotate, 0, 3);
-    if (KX_PLAY_SetRotate(pInfo->nPort, nRotate) < 0) return 0;
+    if (KX_PLAY_SetRotate(pInfo->nPort, nRotate) == KX_PLAY_FAIL) return 0;
     pInfo->nRotate = nRotate;
     return 1;
 }

@@ -351,7 +351,7 @@ void CFunctionDlg::OnSpeed() {
         return;
     }
     int32_t nLevel = 0;
-    if (KX_PLAY_GetSpeed(info.nPort, &nLevel) < 0) {
+    if (KX_PLAY_GetSpeed(info.nPort, &nLevel) == KX_PLAY_FAIL) {
         return;
     }
     QMenu menu(this);
@@ -430,7 +430,7 @@ void CFunctionDlg::OnFill() {
     if (info.nPlayType == kPlayNone) {
         return;
     }
-    if (KX_PLAY_SetFillMode(info.nPort, v) != 0) {
+    if (KX_PLAY_SetFillMode(info.nPort, v) != KX_PLAY_FALSE) {
         info.bNoFill = v;
     }
 }

@@ -7,9 +7,18 @@
  * -----
  * A port is a non-negative integer naming one decoder. KX_PLAY_OpenStream, KX_PLAY_OpenFile
  * and KX_PLAY_OpenAviFile return a free port; each port has its own decode thread.
- * Results: a negative value means failure; 0 or above means success, except where a function
- * says otherwise (KX_PLAY_Init and KX_PLAY_SetFillMode: non-zero success, zero failure).
  * Times are 64-bit values in seconds.
+ *
+ * Results
+ * -------
+ * Two rules; each function says which it follows:
+ * - Most functions return KX_PLAY_OK (0), or a port (0 or above), for success and
+ *   KX_PLAY_FAIL (-1) for failure; they return no other negative value. Test with
+ *       if (KX_PLAY_Play(port) == KX_PLAY_FAIL) ...
+ * - KX_PLAY_Init and KX_PLAY_SetFillMode return KX_PLAY_TRUE (1) for success and
+ *   KX_PLAY_FALSE (0) for failure:
+ *       if (KX_PLAY_SetFillMode(port, 1) == KX_PLAY_FALSE) ...
+ * A function taking a port returns its failure value for a port that is not open.
  *
  * Threads
  * -------
@@ -84,6 +93,12 @@ extern "C" {
 #define KX_PLAY_API __attribute__((visibility("default")))
 #endif
 
+/* Results; the values are fixed. */
+#define KX_PLAY_OK 0      /* done (most functions) */
+#define KX_PLAY_FAIL (-1) /* not done (most functions) */
+#define KX_PLAY_TRUE 1    /* done (KX_PLAY_Init, KX_PLAY_SetFillMode) */
+#define KX_PLAY_FALSE 0   /* not done (KX_PLAY_Init, KX_PLAY_SetFillMode) */
+
 /* One decoded frame, as told to the decode callback. */
 typedef struct FRAME_INFO {
     int32_t nWidth;     /* picture width in pixels (0 for audio) */
@@ -122,65 +137,83 @@ typedef void (*KX_PLAY_DecCallBack)(int32_t nPort, const uint8_t* pBuf, int32_t 
 /* Once, when a file has been shown to its last frame. */
 typedef void (*KX_PLAY_FileEndCallBack)(int32_t nPort, void* pUser);
 
-/* Ordinal 1. Initialise (nReserved: pass 0). Non-zero when ready, 0 on failure. */
+/* Ordinal 1. Initialise (nReserved: pass 0). KX_PLAY_TRUE when ready, KX_PLAY_FALSE on
+ * failure. */
 KX_PLAY_API int32_t KX_PLAY_Init(int32_t nReserved);
 /* Ordinal 2. Close every port and release the library. */
 KX_PLAY_API void KX_PLAY_Cleanup(void);
 
-/* Ordinal 3. Open a ".qf" recording (or, detected by content, an AVI file): port or < 0. */
+/* Ordinal 3. Open a ".qf" recording (or, detected by content, an AVI file): the port, or
+ * KX_PLAY_FAIL. */
 KX_PLAY_API int32_t KX_PLAY_OpenFile(const char* szPath);
-/* Ordinal 4. */
+/* Ordinal 4. Close a file port: KX_PLAY_OK, or KX_PLAY_FAIL (not a file port, or called on
+ * the port's own thread). */
 KX_PLAY_API int32_t KX_PLAY_CloseFile(int32_t nPort);
-/* Ordinal 5. Open a live stream port fed by KX_PLAY_InputData: port or < 0. */
+/* Ordinal 5. Open a live stream port fed by KX_PLAY_InputData: the port, or KX_PLAY_FAIL
+ * (no port free). */
 KX_PLAY_API int32_t KX_PLAY_OpenStream(void);
-/* Ordinal 6. */
+/* Ordinal 6. Close a stream port: KX_PLAY_OK, or KX_PLAY_FAIL (not a stream port, or called
+ * on the port's own thread). */
 KX_PLAY_API int32_t KX_PLAY_CloseStream(int32_t nPort);
-/* Ordinal 7. Set (or clear, with NULL) the render target pictures go to. */
+/* Ordinal 7. Set (or clear, with NULL) the render target pictures go to. KX_PLAY_OK or
+ * KX_PLAY_FAIL. */
 KX_PLAY_API int32_t KX_PLAY_SetPlayWnd(int32_t nPort, KX_PLAY_HWND hWnd);
-/* Ordinal 8. Start decoding and drawing. */
+/* Ordinal 8. Start decoding and drawing. KX_PLAY_OK or KX_PLAY_FAIL. */
 KX_PLAY_API int32_t KX_PLAY_Play(int32_t nPort);
-/* Ordinal 9. Stop decoding and drawing; the port stays open. */
+/* Ordinal 9. Stop decoding and drawing; the port stays open. KX_PLAY_OK, or KX_PLAY_FAIL
+ * (also when called on the port's own thread). */
 KX_PLAY_API int32_t KX_PLAY_Stop(int32_t nPort);
-/* Ordinal 10. bPause 1 pauses, 0 resumes. */
+/* Ordinal 10. bPause 1 pauses, 0 resumes. KX_PLAY_OK or KX_PLAY_FAIL. */
 KX_PLAY_API int32_t KX_PLAY_Pause(int32_t nPort, int32_t bPause);
-/* Ordinal 11. Speed 2^nLevel, nLevel -3..3 (files). */
+/* Ordinal 11. Speed 2^nLevel, nLevel -3..3 (files). KX_PLAY_OK, or KX_PLAY_FAIL (level out
+ * of range). */
 KX_PLAY_API int32_t KX_PLAY_SetSpeed(int32_t nPort, int32_t nLevel);
-/* Ordinal 12. */
+/* Ordinal 12. The speed level into *pLevel: KX_PLAY_OK, or KX_PLAY_FAIL (pLevel NULL). */
 KX_PLAY_API int32_t KX_PLAY_GetSpeed(int32_t nPort, int32_t* pLevel);
 /* Ordinal 14. Continue a file from llTime (seconds, same scale as KX_PLAY_GetFileTime), at
- * the key frame at or before it. */
+ * the key frame at or before it. KX_PLAY_OK, or KX_PLAY_FAIL (not a file port, negative
+ * time). */
 KX_PLAY_API int32_t KX_PLAY_SetPlayTime(int32_t nPort, int64_t llTime);
-/* Ordinal 15. The time of the picture shown now. */
+/* Ordinal 15. The time of the picture shown now into *pTime: KX_PLAY_OK, or KX_PLAY_FAIL
+ * (pTime NULL, no picture shown yet). */
 KX_PLAY_API int32_t KX_PLAY_GetPlayTime(int32_t nPort, int64_t* pTime);
-/* Ordinal 16. Start and end time of a ".qf" file, in seconds. */
+/* Ordinal 16. Start and end time of a ".qf" file (or an AVI file), in seconds: KX_PLAY_OK,
+ * or KX_PLAY_FAIL (a pointer NULL, the file unreadable or of another kind). */
 KX_PLAY_API int32_t KX_PLAY_GetFileTime(const char* szPath, int64_t* pStart, int64_t* pEnd);
 /* Ordinal 17 / 18. Sound output of the port (a machine without a sound device still plays
- * pictures). */
+ * pictures). KX_PLAY_OK or KX_PLAY_FAIL. */
 KX_PLAY_API int32_t KX_PLAY_OpenSound(int32_t nPort);
 KX_PLAY_API int32_t KX_PLAY_CloseSound(int32_t nPort);
 /* Ordinal 19. One delivery of the stream library's data callback, any data type. Copies the
- * data and returns at once. */
+ * data and returns at once. KX_PLAY_OK, also when the delivery is dropped; KX_PLAY_FAIL for
+ * a port that is not a stream port, a NULL or empty buffer, or one too large. */
 KX_PLAY_API int32_t KX_PLAY_InputData(int32_t nPort, const uint8_t* pBuf, uint32_t nSize);
-/* Ordinal 20. */
+/* Ordinal 20. Set (or clear, with NULL) the decode callback. KX_PLAY_OK or KX_PLAY_FAIL. */
 KX_PLAY_API int32_t KX_PLAY_SetDecCallBack(int32_t nPort, KX_PLAY_DecCallBack fnDec, void* pUser);
 /* Ordinal 21. nMode 0 stretches pictures to fill the window, 1 keeps their shape.
- * Non-zero when taken, 0 on failure. */
+ * KX_PLAY_TRUE when taken, KX_PLAY_FALSE on failure (unknown port, other mode). */
 KX_PLAY_API int32_t KX_PLAY_SetFillMode(int32_t nPort, int32_t nMode);
-/* Ordinal 22. Volume 0..100. */
+/* Ordinal 22. Volume 0..100. KX_PLAY_OK, or KX_PLAY_FAIL (out of range). */
 KX_PLAY_API int32_t KX_PLAY_SetVolume(int32_t nPort, int32_t nVolume);
-/* Ordinal 26. Write the picture shown now as a JPEG file (nReserved: pass 0). Negative when
- * there is no picture yet or the file cannot be written; no partial file is left. */
+/* Ordinal 26. Write the picture shown now as a JPEG file (nReserved: pass 0). KX_PLAY_OK, or
+ * KX_PLAY_FAIL when there is no picture yet or the file cannot be written; no partial file
+ * is left. */
 KX_PLAY_API int32_t KX_PLAY_CapturePicture(int32_t nPort, const char* szPath, int32_t nReserved);
-/* Ordinal 28 / 29 / 30. AVI files. */
+/* Ordinal 28 / 29 / 30. AVI files, as KX_PLAY_OpenFile, KX_PLAY_CloseFile and
+ * KX_PLAY_GetFileTime do for ".qf" files (the port or KX_PLAY_FAIL; KX_PLAY_OK or
+ * KX_PLAY_FAIL). */
 KX_PLAY_API int32_t KX_PLAY_OpenAviFile(const char* szPath);
 KX_PLAY_API int32_t KX_PLAY_CloseAviFile(int32_t nPort);
 KX_PLAY_API int32_t KX_PLAY_GetAviFileTime(const char* szPath, int64_t* pStart, int64_t* pEnd);
-/* Ordinal 32. The stream source was repositioned: flush queue and decoder. */
+/* Ordinal 32. The stream source was repositioned: flush queue and decoder. KX_PLAY_OK or
+ * KX_PLAY_FAIL. */
 KX_PLAY_API int32_t KX_PLAY_ResetBuffer(int32_t nPort);
-/* Ordinal 34. */
+/* Ordinal 34. Set (or clear, with NULL) the file end callback: KX_PLAY_OK, or KX_PLAY_FAIL
+ * (not a file port). */
 KX_PLAY_API int32_t KX_PLAY_SetFileEndCallBack(int32_t nPort, KX_PLAY_FileEndCallBack fnEnd,
                                                void* pUser);
-/* Ordinal 36. Rotation 0..3 = 0, 90, 180, 270 degrees clockwise. */
+/* Ordinal 36. Rotation 0..3 = 0, 90, 180, 270 degrees clockwise. KX_PLAY_OK, or
+ * KX_PLAY_FAIL (out of range). */
 KX_PLAY_API int32_t KX_PLAY_SetRotate(int32_t nPort, int32_t nRotate);
 
 #ifdef __cplusplus

@@ -14,14 +14,12 @@ namespace {
 using kx::play::Port;
 using kx::play::PortTable;
 
-constexpr int32_t kFail = -1;
-
 template <typename F>
 int32_t guarded(F&& f) noexcept {
     try {
         return f();
     } catch (...) {
-        return kFail;
+        return KX_PLAY_FAIL;
     }
 }
 
@@ -30,7 +28,7 @@ template <typename F>
 int32_t onPort(int32_t port, F&& f) noexcept {
     return guarded([&]() -> int32_t {
         auto p = PortTable::instance().get(port);
-        if (!p) return kFail;
+        if (!p) return KX_PLAY_FAIL;
         return f(*p);
     });
 }
@@ -49,17 +47,17 @@ void quietLibraries() {
 
 int32_t openFilePort(const char* path, bool aviOnly) {
     quietLibraries();
-    if (!validPath(path)) return kFail;
+    if (!validPath(path)) return KX_PLAY_FAIL;
     const std::string p(path);
     const auto kind = kx::play::probeFile(p);
-    if (kind == kx::play::FileKind::Missing) return kFail;
+    if (kind == kx::play::FileKind::Missing) return KX_PLAY_FAIL;
     std::unique_ptr<kx::play::MediaSource> source;
     if (kind == kx::play::FileKind::Avi || aviOnly) {
         source = kx::play::openAvi(p);
     } else {
         source = kx::play::openQf(p);
     }
-    if (!source) return kFail;
+    if (!source) return KX_PLAY_FAIL;
     return PortTable::instance().open(Port::Kind::File, std::move(source));
 }
 
@@ -70,14 +68,14 @@ extern "C" {
 KX_PLAY_API int32_t KX_PLAY_Init(int32_t) {
     return guarded([] {
         quietLibraries();
-        return 1;
+        return KX_PLAY_TRUE;
     });
 }
 
 KX_PLAY_API void KX_PLAY_Cleanup(void) {
     guarded([] {
         PortTable::instance().closeAll();
-        return 0;
+        return KX_PLAY_OK;
     });
 }
 
@@ -109,7 +107,7 @@ KX_PLAY_API int32_t KX_PLAY_Play(int32_t nPort) {
 }
 
 KX_PLAY_API int32_t KX_PLAY_Stop(int32_t nPort) {
-    return onPort(nPort, [&](Port& p) { return p.onOwnThread() ? kFail : p.stop(); });
+    return onPort(nPort, [&](Port& p) { return p.onOwnThread() ? KX_PLAY_FAIL : p.stop(); });
 }
 
 KX_PLAY_API int32_t KX_PLAY_Pause(int32_t nPort, int32_t bPause) {
@@ -122,9 +120,9 @@ KX_PLAY_API int32_t KX_PLAY_SetSpeed(int32_t nPort, int32_t nLevel) {
 
 KX_PLAY_API int32_t KX_PLAY_GetSpeed(int32_t nPort, int32_t* pLevel) {
     return onPort(nPort, [&](Port& p) -> int32_t {
-        if (pLevel == nullptr) return kFail;
+        if (pLevel == nullptr) return KX_PLAY_FAIL;
         *pLevel = p.speed();
-        return 0;
+        return KX_PLAY_OK;
     });
 }
 
@@ -134,18 +132,18 @@ KX_PLAY_API int32_t KX_PLAY_SetPlayTime(int32_t nPort, int64_t llTime) {
 
 KX_PLAY_API int32_t KX_PLAY_GetPlayTime(int32_t nPort, int64_t* pTime) {
     return onPort(nPort, [&](Port& p) -> int32_t {
-        if (pTime == nullptr) return kFail;
+        if (pTime == nullptr) return KX_PLAY_FAIL;
         int64_t t = 0;
-        if (p.playTime(t) < 0) return kFail;
+        if (p.playTime(t) < 0) return KX_PLAY_FAIL;
         *pTime = t;
-        return 0;
+        return KX_PLAY_OK;
     });
 }
 
 KX_PLAY_API int32_t KX_PLAY_GetFileTime(const char* szPath, int64_t* pStart, int64_t* pEnd) {
     return guarded([&]() -> int32_t {
         quietLibraries();
-        if (!validPath(szPath) || pStart == nullptr || pEnd == nullptr) return kFail;
+        if (!validPath(szPath) || pStart == nullptr || pEnd == nullptr) return KX_PLAY_FAIL;
         const std::string p(szPath);
         const auto kind = kx::play::probeFile(p);
         int64_t s = 0;
@@ -153,10 +151,10 @@ KX_PLAY_API int32_t KX_PLAY_GetFileTime(const char* szPath, int64_t* pStart, int
         bool ok = false;
         if (kind == kx::play::FileKind::Avi) ok = kx::play::aviFileTime(p, s, e);
         if (kind == kx::play::FileKind::Qf) ok = kx::play::qfFileTime(p, s, e);
-        if (!ok) return kFail;
+        if (!ok) return KX_PLAY_FAIL;
         *pStart = s;
         *pEnd = e;
-        return 0;
+        return KX_PLAY_OK;
     });
 }
 
@@ -178,7 +176,7 @@ KX_PLAY_API int32_t KX_PLAY_SetDecCallBack(int32_t nPort, KX_PLAY_DecCallBack fn
 
 KX_PLAY_API int32_t KX_PLAY_SetFillMode(int32_t nPort, int32_t nMode) {
     const int32_t rc = onPort(nPort, [&](Port& p) { return p.setFillMode(nMode); });
-    return rc >= 0 ? 1 : 0;
+    return rc == KX_PLAY_FAIL ? KX_PLAY_FALSE : KX_PLAY_TRUE;
 }
 
 KX_PLAY_API int32_t KX_PLAY_SetVolume(int32_t nPort, int32_t nVolume) {
@@ -187,8 +185,8 @@ KX_PLAY_API int32_t KX_PLAY_SetVolume(int32_t nPort, int32_t nVolume) {
 
 KX_PLAY_API int32_t KX_PLAY_CapturePicture(int32_t nPort, const char* szPath, int32_t) {
     return onPort(nPort, [&](Port& p) -> int32_t {
-        if (!validPath(szPath)) return kFail;
-        return p.capturePicture(szPath) < 0 ? kFail : 0;
+        if (!validPath(szPath)) return KX_PLAY_FAIL;
+        return p.capturePicture(szPath) < 0 ? KX_PLAY_FAIL : KX_PLAY_OK;
     });
 }
 
@@ -203,13 +201,13 @@ KX_PLAY_API int32_t KX_PLAY_CloseAviFile(int32_t nPort) {
 KX_PLAY_API int32_t KX_PLAY_GetAviFileTime(const char* szPath, int64_t* pStart, int64_t* pEnd) {
     return guarded([&]() -> int32_t {
         quietLibraries();
-        if (!validPath(szPath) || pStart == nullptr || pEnd == nullptr) return kFail;
+        if (!validPath(szPath) || pStart == nullptr || pEnd == nullptr) return KX_PLAY_FAIL;
         int64_t s = 0;
         int64_t e = 0;
-        if (!kx::play::aviFileTime(szPath, s, e)) return kFail;
+        if (!kx::play::aviFileTime(szPath, s, e)) return KX_PLAY_FAIL;
         *pStart = s;
         *pEnd = e;
-        return 0;
+        return KX_PLAY_OK;
     });
 }
 

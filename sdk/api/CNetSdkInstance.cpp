@@ -1,18 +1,25 @@
 #include "CNetSdkInstance.h"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "CLog.h"
+#include "KXRtspSdk.h"
 #include "RtspUrl.h"
 
 namespace kx::sdk {
 
+using Brelso::Public::CLog;
 using Brelso::Public::LOG_DETAIL;
-using Lock = std::lock_guard<std::mutex>;
 
 namespace {
+
+// Null while the library is not initialised. Init and Cleanup must not run at the same time
+// as any other export; the atomic only keeps readers of the pointer well-defined.
+std::atomic<CNetSdkInstance*> g_pNetSdkInstance{nullptr};
 
 bool fits(const char* text, size_t fieldSize) {
     return text != nullptr && std::strlen(text) < fieldSize;
@@ -26,17 +33,35 @@ void copyText(char (&field)[N], const char* text) {
 
 }  // namespace
 
+int32_t CNetSdkInstance::Init(int32_t reserved1, int32_t reserved2, int32_t logLevelMask) {
+    if (g_pNetSdkInstance.load() != nullptr) return KX_NET_OK;
+    auto* instance = new (std::nothrow) CNetSdkInstance();
+    if (instance == nullptr) return KX_NET_FAIL;
+    instance->m_nReserved1 = reserved1;
+    instance->m_nReserved2 = reserved2;
+    g_pNetSdkInstance = instance;
+    CLog* log = CLog::GetInstance();
+    log->SetPathPrefix("D:/log/NetSdk");
+    log->SetLevelMask(logLevelMask);
+    KX_LOG(LOG_DETAIL, "[NetSdk::%s] Init success! \n", "KX_NET_Init");
+    return KX_NET_OK;
+}
+
+void CNetSdkInstance::Cleanup() {
+    delete g_pNetSdkInstance.exchange(nullptr);
+    CLog::ReleaseInstance();
+}
+
+CNetSdkInstance* CNetSdkInstance::Current() {
+    return g_pNetSdkInstance.load();
+}
+
 CNetSdkInstance::~CNetSdkInstance() {
     std::vector<int32_t> logins;
     for (const auto& entry : m_mapLogin) logins.push_back(entry.first);
     for (int32_t handle : logins) ReleaseLogin(handle);
     m_mapLogin.clear();
     m_mapRealPlay.clear();
-}
-
-void CNetSdkInstance::SetReserved(int32_t reserved1, int32_t reserved2) {
-    m_nReserved1 = reserved1;
-    m_nReserved2 = reserved2;
 }
 
 template <class Table>
@@ -56,11 +81,10 @@ CLiveClient* CNetSdkInstance::FindPlay(int32_t realHandle) {
 
 int32_t CNetSdkInstance::Login(const char* host, uint16_t port, const char* userName,
                                const char* password) {
-    Lock lock(m_mutex);
     LoginParams params;
     if (!fits(host, sizeof params.szHost) || !fits(userName, sizeof params.szUserName) ||
         !fits(password, sizeof params.szPassword) || port < 1 || port > 65534) {
-        return -1;
+        return KX_NET_INVALID_HANDLE;
     }
     copyText(params.szHost, host);
     params.nPort = port;
@@ -87,30 +111,24 @@ void CNetSdkInstance::ReleaseLogin(int32_t loginHandle) {
 }
 
 int32_t CNetSdkInstance::Logout(int32_t loginHandle) {
-    Lock lock(m_mutex);
-    if (m_mapLogin.find(loginHandle) == m_mapLogin.end()) return 0;
+    if (m_mapLogin.find(loginHandle) == m_mapLogin.end()) return KX_NET_FAIL;
     ReleaseLogin(loginHandle);
-    return 1;
+    return KX_NET_OK;
 }
 
 int32_t CNetSdkInstance::RealPlay(int32_t loginHandle, uint16_t portOffset, int32_t, int32_t useTcp,
                                   const char* path, int32_t forceMulticast) {
-    Lock lock(m_mutex);
-    if (loginHandle <= 0) return -1;
+    if (loginHandle <= 0) return KX_NET_INVALID_HANDLE;
     const auto login = m_mapLogin.find(loginHandle);
-    if (login == m_mapLogin.end() || !login->second) return -1;
+    if (login == m_mapLogin.end() || !login->second) return KX_NET_INVALID_HANDLE;
     char url[kRtspUrlSize];
-    if (!BuildRtspUrl(login->second->Params(), portOffset, path, url, sizeof url)) return -1;
+    if (!BuildRtspUrl(login->second->Params(), portOffset, path, url, sizeof url))
+        return KX_NET_INVALID_HANDLE;
 
-    std::unique_ptr<CLiveClient> session;
-    try {
-        session = std::make_unique<CLiveClient>(loginHandle);
-    } catch (...) {
-        return -1;
-    }
+    auto session = std::make_unique<CLiveClient>(loginHandle);
     if (session->RealPlay(url, useTcp, forceMulticast) != 0) {
         KX_LOG(LOG_DETAIL, "[CNetSdkInstance::%s] RealPlay failed! \n", "RealPlay");
-        return -1;
+        return KX_NET_INVALID_HANDLE;
     }
     const int32_t handle = IssueHandle(m_nNextRealHandle, kFirstRealHandle, m_mapRealPlay);
     session->SetRealHandle(handle);
@@ -119,74 +137,11 @@ int32_t CNetSdkInstance::RealPlay(int32_t loginHandle, uint16_t portOffset, int3
 }
 
 int32_t CNetSdkInstance::StopRealPlay(int32_t realHandle) {
-    Lock lock(m_mutex);
     const auto it = m_mapRealPlay.find(realHandle);
-    if (it == m_mapRealPlay.end() || !it->second) return 0;
-    if (!it->second->Stop()) return 0;  // ended itself: stays until its login is released
+    if (it == m_mapRealPlay.end() || !it->second) return KX_NET_FAIL;
+    if (!it->second->Stop()) return KX_NET_FAIL;  // ended itself: stays until its login is released
     m_mapRealPlay.erase(it);
-    return 1;
-}
-
-int32_t CNetSdkInstance::SetRealPlayEndCallBack(int32_t realHandle, RealPlayEndCallBack fn,
-                                                void* user) {
-    Lock lock(m_mutex);
-    CLiveClient* session = FindPlay(realHandle);
-    if (session == nullptr) return 0;
-    session->SetPlayEndCallBack(fn, user);
-    return 1;
-}
-
-int32_t CNetSdkInstance::SetRealPlayAutoReconnect() {
-    Lock lock(m_mutex);
-    return 1;
-}
-
-int32_t CNetSdkInstance::SetRealDataCallBack(int32_t realHandle, RealDataCallBack fn, void* user) {
-    Lock lock(m_mutex);
-    CLiveClient* session = FindPlay(realHandle);
-    if (session == nullptr) return 0;
-    session->SetRealDataCallBack(fn, user);
-    return 1;
-}
-
-int32_t CNetSdkInstance::SaveRealData(int32_t realHandle, const char* fileName) {
-    Lock lock(m_mutex);
-    CLiveClient* session = FindPlay(realHandle);
-    if (session == nullptr) return 0;
-    return session->StartSave(fileName);
-}
-
-int32_t CNetSdkInstance::StopSaveRealData(int32_t realHandle) {
-    Lock lock(m_mutex);
-    CLiveClient* session = FindPlay(realHandle);
-    if (session == nullptr) return 0;
-    return session->StopSave();
-}
-
-int32_t CNetSdkInstance::SetSound(int32_t realHandle, bool on) {
-    Lock lock(m_mutex);
-    CLiveClient* session = FindPlay(realHandle);
-    if (session == nullptr) return 0;
-    session->SetSoundOn(on);
-    return 1;
-}
-
-int32_t CNetSdkInstance::GetVideoLength(int32_t realHandle) {
-    Lock lock(m_mutex);
-    CLiveClient* session = FindPlay(realHandle);
-    return session == nullptr ? -3 : session->GetVideoLength();
-}
-
-int32_t CNetSdkInstance::SeekAndPlay(int32_t realHandle, int32_t position) {
-    Lock lock(m_mutex);
-    CLiveClient* session = FindPlay(realHandle);
-    return session == nullptr ? 0 : session->SeekAndPlay(position);
-}
-
-int32_t CNetSdkInstance::GetCurrentTime(int32_t realHandle) {
-    Lock lock(m_mutex);
-    CLiveClient* session = FindPlay(realHandle);
-    return session == nullptr ? 0 : session->GetCurrentTime();
+    return KX_NET_OK;
 }
 
 }  // namespace kx::sdk

@@ -16,10 +16,14 @@
  *
  * Results
  * -------
- * Every export returns 1 for success and 0 for failure, except KX_NET_Login and
- * KX_NET_RealPlay (a handle, or -1) and KX_NET_GetVideoLength (-3 for "no length").
+ * Every export returns KX_NET_OK (1) for success and KX_NET_FAIL (0) for failure, except
+ * KX_NET_Login and KX_NET_RealPlay (a handle, or KX_NET_INVALID_HANDLE, -1) and
+ * KX_NET_GetVideoLength (a length, or KX_NET_NO_LENGTH, -3). Compare results with these names:
+ *     if (KX_NET_SaveRealData(play, name) == KX_NET_FAIL) ...
+ *     if (KX_NET_Login(host, port, user, password) == KX_NET_INVALID_HANDLE) ...
  * Before KX_NET_Init, and after KX_NET_Cleanup, every export returns its failure value at
- * once (-1, 0; KX_NET_GetVideoLength returns 0). No C++ exception crosses this boundary.
+ * once (KX_NET_INVALID_HANDLE or KX_NET_FAIL; KX_NET_GetVideoLength returns 0 then). No C++
+ * exception crosses this boundary.
  *
  * Handles
  * -------
@@ -85,6 +89,12 @@ extern "C" {
 #define KX_NET_API __attribute__((visibility("default")))
 #endif
 
+/* The results of the exports; the values are fixed. */
+#define KX_NET_OK 1                /* done */
+#define KX_NET_FAIL 0              /* not done (unknown handle, refused argument, ...) */
+#define KX_NET_INVALID_HANDLE (-1) /* KX_NET_Login, KX_NET_RealPlay: no handle issued */
+#define KX_NET_NO_LENGTH (-3)      /* KX_NET_GetVideoLength: no length known, or unknown handle */
+
 /*
  * Data callback. Called on the session's thread for every packaged frame, and for every raw
  * payload of data type KX_DATA_PRIVATE.
@@ -114,8 +124,8 @@ typedef void (*AutoReconnectCallBack)(int32_t lRealHandle, void* pUser);
 /*
  * KX_NET_Init: create the library instance. nReserved1 and nReserved2 are stored and not
  * interpreted (pass 0). nLogLevelMask: the log levels to write, 0 for none.
- * Returns 1 when initialised, also when it already was (the arguments are then ignored), and
- * 0 when the instance cannot be created. Takes no lock.
+ * Returns KX_NET_OK when initialised, also when it already was (the arguments are then
+ * ignored), and KX_NET_FAIL when the instance cannot be created. Takes no lock.
  */
 KX_NET_API int32_t KX_NET_Init(int32_t nReserved1, int32_t nReserved2, int32_t nLogLevelMask);
 
@@ -133,16 +143,16 @@ KX_NET_API void KX_NET_Cleanup(void);
  *   nPort       1 to 65534
  *   szUserName  at most 49 characters; empty for none
  *   szPassword  at most 49 characters; empty for none
- * Returns the login handle (1000 or above), or -1 when a text is null or too long, the port
- * is 0 or 65535, or memory runs out.
+ * Returns the login handle (1000 or above), or KX_NET_INVALID_HANDLE when a text is null or
+ * too long, the port is 0 or 65535, memory runs out, or the library is not initialised.
  */
 KX_NET_API int32_t KX_NET_Login(const char* szHost, uint16_t nPort, const char* szUserName,
                                 const char* szPassword);
 
 /*
  * KX_NET_Logout: destroy every session of the login (whatever its state; stopping it and
- * waiting for its thread), then the login record. Returns 1 when released, 0 for an unknown
- * handle. Not to be called inside a callback of one of its sessions.
+ * waiting for its thread), then the login record. Returns KX_NET_OK when released,
+ * KX_NET_FAIL for an unknown handle. Not to be called inside a callback of one of its sessions.
  */
 KX_NET_API int32_t KX_NET_Logout(int32_t lLoginHandle);
 
@@ -157,31 +167,33 @@ KX_NET_API int32_t KX_NET_Logout(int32_t lLoginHandle);
  * an unusable session description, no playable media), or 5 seconds passed without an
  * answer, which counts as started: the session then goes on in the background and reconnects
  * if the server never answers.
- * Returns the play handle (1000000 or above), or -1 on failure (unknown login handle, empty
- * host, address too long, null path, start failed).
+ * Returns the play handle (1000000 or above), or KX_NET_INVALID_HANDLE on failure (unknown
+ * login handle, empty host, address too long, null path, start failed).
  */
 KX_NET_API int32_t KX_NET_RealPlay(int32_t lLoginHandle, uint16_t nPortOffset, int32_t nReserved,
                                    int32_t bUseTcp, const char* szPath, int32_t bForceMulticast);
 
 /*
  * KX_NET_StopRealPlay: stop a playing session (TEARDOWN, the session's thread is ended and
- * waited for) and destroy it. Returns 1 when stopped and removed; 0 for an unknown handle or
- * a session that already stopped itself at the end of its stream (it stays until logout).
+ * waited for) and destroy it. Returns KX_NET_OK when stopped and removed; KX_NET_FAIL for an
+ * unknown handle or a session that already stopped itself at the end of its stream (it stays
+ * until logout).
  * Not to be called inside a callback of that session.
  */
 KX_NET_API int32_t KX_NET_StopRealPlay(int32_t lRealHandle);
 
 /*
  * KX_NET_SetRealPlayEndCallBack: set (or clear, with a null callback) the end callback and its
- * user value. Returns 1 when stored, 0 for an unknown handle. Waits for a running end
- * callback of the session to return; not to be called inside that callback.
+ * user value. Returns KX_NET_OK when stored, KX_NET_FAIL for an unknown handle. Waits for a
+ * running end callback of the session to return; not to be called inside that callback.
  */
 KX_NET_API int32_t KX_NET_SetRealPlayEndCallBack(int32_t lRealHandle, RealPlayEndCallBack fnPlayEnd,
                                                  void* pUser);
 
 /*
  * KX_NET_SetRealPlayAutoReconnect: accepted for compatibility; sessions always reconnect by
- * themselves. No argument is looked at, the handle included. Returns 1 when initialised.
+ * themselves. No argument is looked at, the handle included. Returns KX_NET_OK when
+ * initialised, KX_NET_FAIL when not.
  */
 KX_NET_API int32_t KX_NET_SetRealPlayAutoReconnect(int32_t lRealHandle,
                                                    AutoReconnectCallBack fnReconnect, void* pUser,
@@ -189,9 +201,9 @@ KX_NET_API int32_t KX_NET_SetRealPlayAutoReconnect(int32_t lRealHandle,
 
 /*
  * KX_NET_SetRealDataCallBack: set (or clear, with a null callback) the data callback and its
- * user value; may be called while frames flow. Returns 1 when stored, 0 for an unknown
- * handle. Waits for a running data callback of the session to return; not to be called
- * inside that callback.
+ * user value; may be called while frames flow. Returns KX_NET_OK when stored, KX_NET_FAIL
+ * for an unknown handle. Waits for a running data callback of the session to return; not to
+ * be called inside that callback.
  */
 KX_NET_API int32_t KX_NET_SetRealDataCallBack(int32_t lRealHandle, RealDataCallBack fnRealData,
                                               void* pUser);
@@ -205,37 +217,37 @@ KX_NET_API int32_t KX_NET_SetRealDataCallBack(int32_t lRealHandle, RealDataCallB
  * VOS/VOL headers, frame type 0), from the session description or the stream, whichever came
  * last, with the key frame's presentation time. These extra frames go to the file only, never
  * to the data callback. After a reconnection the file goes on the same way at the next key
- * frame. Returns 1 when the file was opened, 0 otherwise (unknown handle, null or too long
- * name, file cannot be created).
+ * frame. Returns KX_NET_OK when the file was opened, KX_NET_FAIL otherwise (unknown handle,
+ * null or too long name, file cannot be created).
  */
 KX_NET_API int32_t KX_NET_SaveRealData(int32_t lRealHandle, const char* szFileName);
 
 /*
- * KX_NET_StopSaveRealData: complete and close the recording. Returns 1, also when nothing was
- * being recorded; 0 for an unknown handle.
+ * KX_NET_StopSaveRealData: complete and close the recording. Returns KX_NET_OK, also when
+ * nothing was being recorded; KX_NET_FAIL for an unknown handle.
  */
 KX_NET_API int32_t KX_NET_StopSaveRealData(int32_t lRealHandle);
 
 /*
  * KX_NET_OpenSound / KX_NET_CloseSound: switch the session's audio on or off. While off,
  * audio frames are neither delivered nor recorded. On when a session starts.
- * Returns 1, or 0 for an unknown handle.
+ * Returns KX_NET_OK, or KX_NET_FAIL for an unknown handle.
  */
 KX_NET_API int32_t KX_NET_OpenSound(int32_t lRealHandle);
 KX_NET_API int32_t KX_NET_CloseSound(int32_t lRealHandle);
 
 /*
  * KX_NET_GetVideoLength: the stream's length in milliseconds (low 32 bits) as its session
- * description gave it; 0 for a live stream; -3 when no length is known or the handle is
- * unknown; 0 when not initialised.
+ * description gave it; 0 for a live stream; KX_NET_NO_LENGTH when no length is known or the
+ * handle is unknown; 0 when not initialised.
  */
 KX_NET_API int32_t KX_NET_GetVideoLength(int32_t lRealHandle);
 
 /*
  * KX_NET_SeekAndPlay: continue a recorded stream from nPosition milliseconds (0 up to its
  * length). Sends a PLAY with that start and waits (at most 5 seconds, holding the library
- * mutex) for the reply. Returns 1 when the server accepted it, 0 otherwise (unknown handle,
- * position out of range, refused, no answer).
+ * mutex) for the reply. Returns KX_NET_OK when the server accepted it, KX_NET_FAIL otherwise
+ * (unknown handle, position out of range, refused, no answer).
  */
 KX_NET_API int32_t KX_NET_SeekAndPlay(int32_t lRealHandle, int32_t nPosition);
 

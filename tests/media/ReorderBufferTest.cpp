@@ -25,9 +25,14 @@ void put(ReorderBuffer& b, int seq, int64_t now) {
     b.insert(static_cast<uint16_t>(seq), p, 2, now);
 }
 
-TEST(ReorderBufferTest, RestoresOrder) {
+// Each case feeds a fresh buffer and records what it hands on.
+class ReorderBufferTest : public ::testing::Test {
+protected:
     Recorder r;
-    ReorderBuffer b(r);
+    ReorderBuffer b{r};
+};
+
+TEST_F(ReorderBufferTest, RestoresOrder) {
     b.setThresholdTime(100000);
     for (int s : {10, 12, 11, 14, 13, 15}) put(b, s, 0);
     EXPECT_EQ(r.seqs, (std::vector<int>{10, 11, 12, 13, 14, 15}));
@@ -35,16 +40,12 @@ TEST(ReorderBufferTest, RestoresOrder) {
     for (bool l : r.losses) EXPECT_FALSE(l);
 }
 
-TEST(ReorderBufferTest, DropsDuplicatesAndLatePackets) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, DropsDuplicatesAndLatePackets) {
     for (int s : {1, 2, 2, 4, 4, 3, 1, 2}) put(b, s, 0);
     EXPECT_EQ(r.seqs, (std::vector<int>{1, 2, 3, 4}));
 }
 
-TEST(ReorderBufferTest, GivesUpAGapAfterTheThreshold) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, GivesUpAGapAfterTheThreshold) {
     b.setThresholdTime(100000);
     put(b, 1, 0);
     put(b, 3, 1000);
@@ -61,9 +62,7 @@ TEST(ReorderBufferTest, GivesUpAGapAfterTheThreshold) {
     EXPECT_EQ(r.seqs.size(), 3u);
 }
 
-TEST(ReorderBufferTest, ZeroThresholdGivesUpAtOnce) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, ZeroThresholdGivesUpAtOnce) {
     b.setThresholdTime(0);
     put(b, 1, 0);
     put(b, 3, 0);
@@ -71,16 +70,12 @@ TEST(ReorderBufferTest, ZeroThresholdGivesUpAtOnce) {
     EXPECT_EQ(r.losses, (std::vector<bool>{false, true}));
 }
 
-TEST(ReorderBufferTest, FollowsTheWrapOfSequenceNumbers) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, FollowsTheWrapOfSequenceNumbers) {
     for (int s : {65533, 65535, 65534, 1, 0, 2}) put(b, s, 0);
     EXPECT_EQ(r.seqs, (std::vector<int>{65533, 65534, 65535, 0, 1, 2}));
 }
 
-TEST(ReorderBufferTest, JumpFarAheadResynchronises) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, JumpFarAheadResynchronises) {
     put(b, 100, 0);
     put(b, 5000, 0);  // a seek: far beyond what could wait
     put(b, 5001, 0);
@@ -88,9 +83,7 @@ TEST(ReorderBufferTest, JumpFarAheadResynchronises) {
     EXPECT_TRUE(r.losses[1]);
 }
 
-TEST(ReorderBufferTest, RestartedNumberingIsFollowed) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, RestartedNumberingIsFollowed) {
     put(b, 30000, 0);
     put(b, 30001, 0);
     put(b, 10, 0);  // far behind: the sender started over
@@ -98,9 +91,7 @@ TEST(ReorderBufferTest, RestartedNumberingIsFollowed) {
     EXPECT_EQ(r.seqs, (std::vector<int>{30000, 30001, 10, 11}));
 }
 
-TEST(ReorderBufferTest, ExpectedNumberFixesTheStart) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, ExpectedNumberFixesTheStart) {
     b.setThresholdTime(100000);
     ASSERT_TRUE(b.expect(500));
     put(b, 501, 0);  // arrived before 500: waits instead of starting the sequence
@@ -108,9 +99,7 @@ TEST(ReorderBufferTest, ExpectedNumberFixesTheStart) {
     EXPECT_EQ(r.seqs, (std::vector<int>{500, 501}));
 }
 
-TEST(ReorderBufferTest, ExpectedNumberOfANewRangeDropsTheOldOne) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, ExpectedNumberOfANewRangeDropsTheOldOne) {
     b.setThresholdTime(100000);
     put(b, 10, 0);
     put(b, 12, 0);  // waits for 11, which never comes: the range ended
@@ -123,9 +112,7 @@ TEST(ReorderBufferTest, ExpectedNumberOfANewRangeDropsTheOldOne) {
     for (bool l : r.losses) EXPECT_FALSE(l);
 }
 
-TEST(ReorderBufferTest, ExpectationAlreadyPassedIsIgnored) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, ExpectationAlreadyPassedIsIgnored) {
     put(b, 700, 0);
     put(b, 701, 0);
     EXPECT_FALSE(b.expect(700));  // the reply came after its first packets
@@ -133,9 +120,7 @@ TEST(ReorderBufferTest, ExpectationAlreadyPassedIsIgnored) {
     EXPECT_EQ(r.seqs, (std::vector<int>{700, 701, 702}));
 }
 
-TEST(ReorderBufferTest, ResetForgetsWaitingPackets) {
-    Recorder r;
-    ReorderBuffer b(r);
+TEST_F(ReorderBufferTest, ResetForgetsWaitingPackets) {
     put(b, 1, 0);
     put(b, 3, 0);
     b.reset();

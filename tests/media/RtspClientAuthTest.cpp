@@ -53,8 +53,15 @@ std::string withUser(const TestRtspServer& server, const std::string& user,
            TestRtspServer::kH264;
 }
 
-TEST(RtspClientAuthTest, AnswersADigestChallenge) {
-    auto server = startServer(Tools::kAuthDigest);
+struct Challenge {
+    const char* name;
+    unsigned method;
+};
+
+class AnswersChallenge : public ::testing::TestWithParam<Challenge> {};
+
+TEST_P(AnswersChallenge, AndPlays) {
+    auto server = startServer(GetParam().method);
     ASSERT_TRUE(server);
     const Outcome r = converse(server->url(TestRtspServer::kH264, true));
     EXPECT_EQ(r.describe, 0);
@@ -62,14 +69,12 @@ TEST(RtspClientAuthTest, AnswersADigestChallenge) {
     EXPECT_GE(r.frames, 5u);
 }
 
-TEST(RtspClientAuthTest, AnswersABasicChallenge) {
-    auto server = startServer(Tools::kAuthBasic);
-    ASSERT_TRUE(server);
-    const Outcome r = converse(server->url(TestRtspServer::kH264, true));
-    EXPECT_EQ(r.describe, 0);
-    EXPECT_EQ(r.play, 0);
-    EXPECT_GE(r.frames, 5u);
-}
+INSTANTIATE_TEST_SUITE_P(RtspClientAuthTest, AnswersChallenge,
+                         ::testing::Values(Challenge{"Digest", Tools::kAuthDigest},
+                                           Challenge{"Basic", Tools::kAuthBasic}),
+                         [](const ::testing::TestParamInfo<Challenge>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(RtspClientAuthTest, WrongPasswordGets401) {
     auto server = startServer(Tools::kAuthBasic | Tools::kAuthDigest);

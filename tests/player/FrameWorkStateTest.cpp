@@ -5,6 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
+#include <optional>
+#include <string>
+
 #include "FrameWorkFixture.h"
 #include "KXPlaySdk.h"
 #include "KXRtspSdk.h"
@@ -104,41 +108,62 @@ TEST_F(FrameWorkTest, CurrentIndexOutsideTheWindowsTouchesNothing) {
     EXPECT_EQ(m_frameWork.GetRotate(), 0);
 }
 
-TEST_F(FrameWorkTest, StreamEndMarksOnlyTheStreamWithThatHandle) {
-    Info(0).nPlayType = kPlayStream;
-    Info(0).lRealHandle = 1000007;
-    Info(1).nPlayType = kPlayStream;
-    Info(1).lRealHandle = 1000008;
-    Info(2).nPlayType = kPlayFile;  // a file whose port number equals the handle
-    Info(2).nPort = 1000007;
-    CFrameWork::OnRealPlayEnd(1000007, nullptr);
-    CFrameWork::OnRealPlayEnd(1000009, &m_frameWork);
+// An end callback marks exactly the window whose play it names: by play handle for a stream,
+// by port for a file. Windows that are not set stay idle.
+struct EndWindow {
+    PlayType type = kPlayNone;
+    std::optional<int32_t> handle;  // lRealHandle
+    std::optional<int32_t> port;    // nPort
+};
+
+struct EndCase {
+    const char* name;
+    void (*onEnd)(int32_t, void*);
+    std::array<EndWindow, 4> windows;
+    int32_t unknown;  // names no window of the callback's kind
+    int32_t named;    // names the one window that ends
+    int ended;        // that window
+};
+
+class EndCallbackTest : public FrameWorkTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(EndCallbackTest, MarksOnlyTheWindowItNames) {
+    const EndCase& c = GetParam();
+    for (int i = 0; i < 4; ++i) {
+        const EndWindow& window = c.windows[static_cast<size_t>(i)];
+        if (window.type == kPlayNone) continue;
+        Info(i).nPlayType = window.type;
+        if (window.handle) Info(i).lRealHandle = *window.handle;
+        if (window.port) Info(i).nPort = *window.port;
+    }
+    c.onEnd(c.named, nullptr);
+    c.onEnd(c.unknown, &m_frameWork);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(Info(i).bPlayEnd, 0) << i;
-    CFrameWork::OnRealPlayEnd(1000007, &m_frameWork);
-    EXPECT_EQ(Info(0).bPlayEnd, 1);
-    EXPECT_EQ(Info(1).bPlayEnd, 0);
-    EXPECT_EQ(Info(2).bPlayEnd, 0);
-    EXPECT_EQ(Info(3).bPlayEnd, 0);
+    c.onEnd(c.named, &m_frameWork);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Info(i).bPlayEnd, i == c.ended ? 1 : 0) << i;
     for (int i = 0; i < 4; ++i) m_frameWork.ResetPlayInfo(i);
 }
 
-TEST_F(FrameWorkTest, FileEndMarksOnlyTheFileOnThatPort) {
-    Info(0).nPlayType = kPlayFile;
-    Info(0).nPort = 3;
-    Info(1).nPlayType = kPlayStream;  // a stream decoded on a port of the same number
-    Info(1).nPort = 3;
-    Info(3).nPlayType = kPlayFile;
-    Info(3).nPort = 4;
-    CFrameWork::OnFilePlayEnd(3, nullptr);
-    CFrameWork::OnFilePlayEnd(5, &m_frameWork);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(Info(i).bPlayEnd, 0) << i;
-    CFrameWork::OnFilePlayEnd(3, &m_frameWork);
-    EXPECT_EQ(Info(0).bPlayEnd, 1);
-    EXPECT_EQ(Info(1).bPlayEnd, 0);
-    EXPECT_EQ(Info(2).bPlayEnd, 0);
-    EXPECT_EQ(Info(3).bPlayEnd, 0);
-    for (int i = 0; i < 4; ++i) m_frameWork.ResetPlayInfo(i);
-}
+INSTANTIATE_TEST_SUITE_P(
+    FrameWorkTest, EndCallbackTest,
+    ::testing::Values(
+        // The file's port number equals the stream's handle.
+        EndCase{"StreamEndMarksOnlyTheStreamWithThatHandle",
+                &CFrameWork::OnRealPlayEnd,
+                {EndWindow{kPlayStream, 1000007, {}}, EndWindow{kPlayStream, 1000008, {}},
+                 EndWindow{kPlayFile, {}, 1000007}, EndWindow{}},
+                1000009,
+                1000007,
+                0},
+        // A stream decoded on a port of the same number as the file's.
+        EndCase{"FileEndMarksOnlyTheFileOnThatPort",
+                &CFrameWork::OnFilePlayEnd,
+                {EndWindow{kPlayFile, {}, 3}, EndWindow{kPlayStream, {}, 3}, EndWindow{},
+                 EndWindow{kPlayFile, {}, 4}},
+                5,
+                3,
+                0}),
+    [](const ::testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
 // Addresses that are refused before either library is asked: no login is issued.
 class RefusedOpenTest : public FrameWorkTest, public ::testing::WithParamInterface<QString> {};
@@ -182,27 +207,50 @@ TEST_F(FrameWorkTest, UserNameLongerThanALoginHoldsIsRefused) {
     EXPECT_EQ(IssueLoginHandle(), lBefore + 1) << "a login was issued";
 }
 
-TEST_F(FrameWorkTest, PathTooLongForTheStreamAddressReleasesTheLogin) {
-    // 254 characters as typed; with the default port added the stream address would need 258.
-    const QString strAddress = QStringLiteral("rtsp://127.0.0.1/") + QString(237, QLatin1Char('p'));
-    ASSERT_EQ(strAddress.size(), 254);
+// Opens that fail after the login was stored: the window stays idle and the open's login is
+// released again.
+struct ReleasedLoginCase {
+    const char* name;
+    int index;             // the current window
+    QString (*address)();  // as typed
+    int typedLength;       // of the address, checked when not -1
+    int tcp;
+};
+
+class ReleasedLoginTest : public FrameWorkTest,
+                          public ::testing::WithParamInterface<ReleasedLoginCase> {};
+
+TEST_P(ReleasedLoginTest, LeavesTheWindowIdle) {
+    const ReleasedLoginCase& c = GetParam();
+    m_frameWork.m_nCurIndex = c.index;
+    const QString strAddress = c.address();
+    if (c.typedLength != -1) {
+        ASSERT_EQ(strAddress.size(), c.typedLength);
+    }
     const int32_t lLogin = IssueLoginHandle() + 1;
-    EXPECT_EQ(m_frameWork.OpenStream(strAddress, 0), 0);
-    ExpectIdle(0);
+    EXPECT_EQ(m_frameWork.OpenStream(strAddress, c.tcp), 0);
+    ExpectIdle(c.index);
     EXPECT_EQ(IssueLoginHandle(), lLogin + 1) << "the open took one login";
     EXPECT_EQ(KX_NET_Logout(lLogin), 0) << "the login of the failed open is still stored";
 }
 
-TEST_F(FrameWorkTest, ServerThatIsNotThereFailsTheOpenAndReleasesEverything) {
-    m_frameWork.m_nCurIndex = 3;
-    const int32_t lLogin = IssueLoginHandle() + 1;
-    const QString strAddress =
-        QStringLiteral("rtsp://127.0.0.1:%1/live").arg(static_cast<int>(ClosedPort()));
-    EXPECT_EQ(m_frameWork.OpenStream(strAddress, 1), 0);
-    ExpectIdle(3);
-    EXPECT_EQ(IssueLoginHandle(), lLogin + 1) << "the open took one login";
-    EXPECT_EQ(KX_NET_Logout(lLogin), 0) << "the login of the failed open is still stored";
-}
+INSTANTIATE_TEST_SUITE_P(
+    FrameWorkTest, ReleasedLoginTest,
+    ::testing::Values(
+        // With the default port added the stream address would need 258 characters.
+        ReleasedLoginCase{
+            "PathTooLongForTheStreamAddressReleasesTheLogin", 0,
+            [] { return QStringLiteral("rtsp://127.0.0.1/") + QString(237, QLatin1Char('p')); },
+            254, 0},
+        ReleasedLoginCase{"ServerThatIsNotThereFailsTheOpenAndReleasesEverything", 3,
+                          [] {
+                              return QStringLiteral("rtsp://127.0.0.1:%1/live")
+                                  .arg(static_cast<int>(ClosedPort()));
+                          },
+                          -1, 1}),
+    [](const ::testing::TestParamInfo<ReleasedLoginCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(FrameWorkTest, MissingFileFailsTheOpen) {
     m_frameWork.m_nCurIndex = 1;

@@ -347,14 +347,25 @@ TEST_F(FrameWorkStreamTest, ClosingAllFourWindowsReleasesEveryHandle) {
     QFile::remove(strPath);
 }
 
-TEST_F(FrameWorkStreamTest, AddressFormsWithCredentials) {
+// A real server with one live H.264 mount "/live" that asks for these credentials.
+std::unique_ptr<TestRtspServer> StartLiveWithCredentials(const char* szUser,
+                                                         const char* szPassword) {
     Brelso::Tools::RtspServerConfig config;
-    config.userName = "viewer";
-    config.password = "se:cret";
-    TestRtspServer server(config);
-    server.addMount({"/live", Brelso::Tools::mediaLaunch({Brelso::Tools::h264Branch(0)})});
-    ASSERT_TRUE(server.start()) << server.lastError();
-    const QString strPort = QString::number(server.port());
+    config.userName = szUser;
+    config.password = szPassword;
+    auto server = std::make_unique<TestRtspServer>(config);
+    server->addMount({"/live", Brelso::Tools::mediaLaunch({Brelso::Tools::h264Branch(0)})});
+    if (!server->start()) {
+        ADD_FAILURE() << server->lastError();
+        return nullptr;
+    }
+    return server;
+}
+
+TEST_F(FrameWorkStreamTest, AddressFormsWithCredentials) {
+    const auto server = StartLiveWithCredentials("viewer", "se:cret");
+    ASSERT_TRUE(server);
+    const QString strPort = QString::number(server->port());
 
     // User and password with a colon in it, host, port and path.
     m_frameWork.m_nCurIndex = 0;
@@ -376,16 +387,12 @@ TEST_F(FrameWorkStreamTest, AddressFormsWithCredentials) {
 }
 
 TEST_F(FrameWorkStreamTest, ColonInTheUserNameSplitsTheLoginWrongly) {
-    Brelso::Tools::RtspServerConfig config;
-    config.userName = "vie:wer";
-    config.password = "pw";
-    TestRtspServer server(config);
-    server.addMount({"/live", Brelso::Tools::mediaLaunch({Brelso::Tools::h264Branch(0)})});
-    ASSERT_TRUE(server.start()) << server.lastError();
+    const auto server = StartLiveWithCredentials("vie:wer", "pw");
+    ASSERT_TRUE(server);
     m_frameWork.m_nCurIndex = 2;
     // Read as user "vie" with password "wer:pw": the server refuses.
     EXPECT_EQ(m_frameWork.OpenStream(
-                  QStringLiteral("rtsp://vie:wer:pw@127.0.0.1:%1/live").arg(server.port()), 0),
+                  QStringLiteral("rtsp://vie:wer:pw@127.0.0.1:%1/live").arg(server->port()), 0),
               0);
     ExpectIdle(2);
     EXPECT_EQ(m_windows[2].Presented(), 0);

@@ -2,7 +2,13 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include "KXPlaySdk.h"
+
 namespace {
+
+// The result names keep the values callers were built against.
+static_assert(KX_PLAY_OK == 0 && KX_PLAY_FAIL == -1);
+static_assert(KX_PLAY_TRUE == 1 && KX_PLAY_FALSE == 0);
 
 TEST(Exports, EveryFunctionByNameAndNothingElse) {
     void* lib = dlopen(KXPLAY_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);

@@ -22,33 +22,36 @@ int openShowing(DecodeRecorder& dec, int rotate) {
     return port;
 }
 
-TEST(Snapshot, WritesTheShownPictureAsJpeg) {
+// The shown picture of the 320x240 recording, as rotated, written as a JPEG file.
+struct Shot {
+    const char* name;
+    int rotate;
+    const char* file;
+    int width, height;
+};
+
+class SnapshotOfShownPicture : public ::testing::TestWithParam<Shot> {};
+
+TEST_P(SnapshotOfShownPicture, IsAJpegOfItsSize) {
+    const Shot& shot = GetParam();
     DecodeRecorder dec;
-    const int port = openShowing(dec, 0);
+    const int port = openShowing(dec, shot.rotate);
     ASSERT_TRUE(dec.waitVideo(1));
-    const std::string path = workDir() + "/shot.jpg";
+    const std::string path = workDir() + "/" + shot.file;
     ASSERT_GE(KX_PLAY_CapturePicture(port, path.c_str(), 0), 0);
     int w = 0, h = 0;
     ASSERT_TRUE(decodeJpeg(path, w, h));
-    EXPECT_EQ(w, 320);
-    EXPECT_EQ(h, 240);
+    EXPECT_EQ(w, shot.width);
+    EXPECT_EQ(h, shot.height);
     KX_PLAY_Stop(port);
     KX_PLAY_CloseFile(port);
 }
 
-TEST(Snapshot, FollowsTheRotation) {
-    DecodeRecorder dec;
-    const int port = openShowing(dec, 1);
-    ASSERT_TRUE(dec.waitVideo(1));
-    const std::string path = workDir() + "/shot_rotated.jpg";
-    ASSERT_GE(KX_PLAY_CapturePicture(port, path.c_str(), 0), 0);
-    int w = 0, h = 0;
-    ASSERT_TRUE(decodeJpeg(path, w, h));
-    EXPECT_EQ(w, 240);
-    EXPECT_EQ(h, 320);
-    KX_PLAY_Stop(port);
-    KX_PLAY_CloseFile(port);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Snapshot, SnapshotOfShownPicture,
+    ::testing::Values(Shot{"WritesTheShownPictureAsJpeg", 0, "shot.jpg", 320, 240},
+                      Shot{"FollowsTheRotation", 1, "shot_rotated.jpg", 240, 320}),
+    [](const ::testing::TestParamInfo<Shot>& info) { return std::string(info.param.name); });
 
 TEST(Snapshot, FailsWithoutPictureAndLeavesNoFile) {
     const int port = KX_PLAY_OpenStream();

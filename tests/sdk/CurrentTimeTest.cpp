@@ -1,53 +1,60 @@
 // Play position from the presentation times of H.264 frames.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "CLiveClient.h"
 
 namespace kx::sdk {
 namespace {
 
-TEST(CurrentTimeTest, FollowsPresentationTimesFromTheFirstFrame) {
+// One H.264 frame's presentation time, and the position expected after it (if checked).
+struct Step {
+    int64_t seconds;
+    int64_t microseconds;
+    std::optional<int32_t> position;
+};
+
+struct PositionCase {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+class PositionTest : public ::testing::TestWithParam<PositionCase> {};
+
+TEST_P(PositionTest, FollowsTheFrames) {
     CLiveClient client(1000);
     EXPECT_EQ(client.GetCurrentTime(), 0);
-    client.UpdateCurrentTime(10, 0);
-    EXPECT_EQ(client.GetCurrentTime(), 0);
-    client.UpdateCurrentTime(10, 40000);
-    EXPECT_EQ(client.GetCurrentTime(), 40);
-    client.UpdateCurrentTime(10, 80000);
-    EXPECT_EQ(client.GetCurrentTime(), 80);
+    for (size_t i = 0; i < GetParam().steps.size(); ++i) {
+        const Step& step = GetParam().steps[i];
+        client.UpdateCurrentTime(step.seconds, step.microseconds);
+        if (step.position) {
+            EXPECT_EQ(client.GetCurrentTime(), *step.position) << "step " << i;
+        }
+    }
 }
 
-TEST(CurrentTimeTest, JumpOfHoursKeepsThePositionAndGoesOnFromThere) {
-    CLiveClient client(1000);
-    client.UpdateCurrentTime(10, 0);
-    client.UpdateCurrentTime(10, 80000);
-    client.UpdateCurrentTime(10 + 3 * 3600, 80000);
-    EXPECT_EQ(client.GetCurrentTime(), 80);
-    client.UpdateCurrentTime(10 + 3 * 3600, 120000);
-    EXPECT_EQ(client.GetCurrentTime(), 120);
-    client.UpdateCurrentTime(10, 160000);  // back below the new time base: ignored
-    EXPECT_EQ(client.GetCurrentTime(), 120);
-    client.UpdateCurrentTime(10 + 3 * 3600, 160000);
-    EXPECT_EQ(client.GetCurrentTime(), 160);
-}
+constexpr int64_t kHours3 = 3 * 3600;
 
-TEST(CurrentTimeTest, FrameBeforeTheTimeBaseIsIgnored) {
-    CLiveClient client(1000);
-    client.UpdateCurrentTime(100, 0);
-    client.UpdateCurrentTime(101, 0);
-    client.UpdateCurrentTime(99, 0);
-    EXPECT_EQ(client.GetCurrentTime(), 1000);
-    client.UpdateCurrentTime(102, 500000);
-    EXPECT_EQ(client.GetCurrentTime(), 2500);
-}
-
-TEST(CurrentTimeTest, SmallStepsBackwardAreFollowed) {
-    CLiveClient client(1000);
-    client.UpdateCurrentTime(50, 0);
-    client.UpdateCurrentTime(51, 0);
-    client.UpdateCurrentTime(50, 500000);  // B-frame order: less than 2 s back
-    EXPECT_EQ(client.GetCurrentTime(), 500);
-}
+INSTANTIATE_TEST_SUITE_P(
+    CurrentTimeTest, PositionTest,
+    ::testing::Values(PositionCase{"FollowsPresentationTimesFromTheFirstFrame",
+                                   {{10, 0, 0}, {10, 40000, 40}, {10, 80000, 80}}},
+                      PositionCase{"JumpOfHoursKeepsThePositionAndGoesOnFromThere",
+                                   {{10, 0, {}},
+                                    {10, 80000, {}},
+                                    {10 + kHours3, 80000, 80},
+                                    {10 + kHours3, 120000, 120},
+                                    {10, 160000, 120},  // back below the new time base: ignored
+                                    {10 + kHours3, 160000, 160}}},
+                      PositionCase{
+                          "FrameBeforeTheTimeBaseIsIgnored",
+                          {{100, 0, {}}, {101, 0, {}}, {99, 0, 1000}, {102, 500000, 2500}}},
+                      // B-frame order: less than 2 s back.
+                      PositionCase{"SmallStepsBackwardAreFollowed",
+                                   {{50, 0, {}}, {51, 0, {}}, {50, 500000, 500}}}),
+    [](const ::testing::TestParamInfo<PositionCase>& info) { return info.param.name; });
 
 TEST(CurrentTimeTest, NewSessionKnowsNoLength) {
     CLiveClient client(1000);

@@ -159,51 +159,61 @@ TEST_F(DataSinkTest, Mpeg4AlwaysGetsStartCodeAndFrameTypeZero) {
               expectedVideoInner(9, 1, KX_DATA_MPEG4, KX_FRAME_OTHER, true, vop));
 }
 
-TEST_F(DataSinkTest, AacCarriesChannelsAndSampleRate) {
-    AACDataSink* sink = AACDataSink::createNew(h.env(), &h.client());
-    ASSERT_NE(sink, nullptr);
-    sink->SetAudioFormat(48000, 2);
-    h.setCallback();
-    const Bytes au(371, 0x5A);
-    h.play(sink, {makeFrame(au, 77, 500)});
-    closeMedium(sink);
-    ASSERT_EQ(h.delivered.size(), 1u);
-    const Bytes& inner = h.delivered[0].bytes;
-    EXPECT_EQ(h.delivered[0].dataType, uint32_t(KX_DATA_AAC));
-    EXPECT_EQ(inner.size(), au.size() + 20);
-    EXPECT_EQ(getLe32(inner.data() + 12), 2u);  // offsets 35 and 39 of the packaged frame
-    EXPECT_EQ(getLe32(inner.data() + 16), 48000u);
-    EXPECT_EQ(inner, expectedAudioInner(77, 500, KX_DATA_AAC, 2, 48000, au));
-}
+// One frame through an audio sink: packaged as audio with the sink's data type and the
+// format the session set (channel count and sample rate at offsets 35 and 39).
+struct AudioSinkCase {
+    const char* name;
+    uint16_t dataType;
+    uint32_t sampleRate;
+    uint32_t channels;
+    Bytes payload;
+    uint32_t seconds;
+    uint32_t microseconds;
+};
 
-TEST_F(DataSinkTest, PcmuAndPcmaUseTheirDataTypes) {
-    for (const uint16_t type : {uint16_t(KX_DATA_PCMU), uint16_t(KX_DATA_PCMA)}) {
-        h.delivered.clear();
-        PCMUDataSink* sink = PCMUDataSink::createNew(h.env(), &h.client(), type);
-        ASSERT_NE(sink, nullptr);
-        sink->SetAudioFormat(8000, 1);
-        h.setCallback();
-        const Bytes samples(160, type == KX_DATA_PCMU ? 0xFF : 0xD5);
-        h.play(sink, {makeFrame(samples, 4, 20000)});
-        closeMedium(sink);
-        ASSERT_EQ(h.delivered.size(), 1u);
-        EXPECT_EQ(h.delivered[0].dataType, type);
-        EXPECT_EQ(h.delivered[0].bytes, expectedAudioInner(4, 20000, type, 1, 8000, samples));
+AudioDataSink* createAudioSink(SinkHarness& h, uint16_t dataType) {
+    switch (dataType) {
+        case KX_DATA_AAC:
+            return AACDataSink::createNew(h.env(), &h.client());
+        case KX_DATA_G7221:
+            return G7221DataSink::createNew(h.env(), &h.client());
+        default:  // mu-law and A-law
+            return PCMUDataSink::createNew(h.env(), &h.client(), dataType);
     }
 }
 
-TEST_F(DataSinkTest, G7221IsPackagedAsAudio) {
-    G7221DataSink* sink = G7221DataSink::createNew(h.env(), &h.client());
+class AudioSinkTest : public ::testing::TestWithParam<AudioSinkCase> {
+protected:
+    SinkHarness h;
+};
+
+TEST_P(AudioSinkTest, PackagesTheFrameAsAudio) {
+    const AudioSinkCase& c = GetParam();
+    AudioDataSink* sink = createAudioSink(h, c.dataType);
     ASSERT_NE(sink, nullptr);
-    sink->SetAudioFormat(16000, 1);
+    sink->SetAudioFormat(c.sampleRate, c.channels);
     h.setCallback();
-    const Bytes payload(60, 0x11);
-    h.play(sink, {makeFrame(payload, 6, 0)});
+    h.play(sink, {makeFrame(c.payload, c.seconds, c.microseconds)});
     closeMedium(sink);
     ASSERT_EQ(h.delivered.size(), 1u);
-    EXPECT_EQ(h.delivered[0].dataType, uint32_t(KX_DATA_G7221));
-    EXPECT_EQ(h.delivered[0].bytes, expectedAudioInner(6, 0, KX_DATA_G7221, 1, 16000, payload));
+    const Bytes& inner = h.delivered[0].bytes;
+    EXPECT_EQ(h.delivered[0].dataType, uint32_t(c.dataType));
+    EXPECT_EQ(inner.size(), c.payload.size() + 20);
+    EXPECT_EQ(getLe32(inner.data() + 12), c.channels);
+    EXPECT_EQ(getLe32(inner.data() + 16), c.sampleRate);
+    EXPECT_EQ(inner, expectedAudioInner(c.seconds, c.microseconds, c.dataType, c.channels,
+                                        c.sampleRate, c.payload));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    DataSinkTest, AudioSinkTest,
+    ::testing::Values(
+        AudioSinkCase{"AacCarriesChannelsAndSampleRate", KX_DATA_AAC, 48000, 2, Bytes(371, 0x5A),
+                      77, 500},
+        AudioSinkCase{"PcmuUsesItsDataType", KX_DATA_PCMU, 8000, 1, Bytes(160, 0xFF), 4, 20000},
+        AudioSinkCase{"PcmaUsesItsDataType", KX_DATA_PCMA, 8000, 1, Bytes(160, 0xD5), 4, 20000},
+        AudioSinkCase{"G7221IsPackagedAsAudio", KX_DATA_G7221, 16000, 1, Bytes(60, 0x11), 6, 0}),
+    [](const ::testing::TestParamInfo<AudioSinkCase>& info) { return info.param.name; });
 
 TEST_F(DataSinkTest, SoundOffDropsAudioButNotVideo) {
     AACDataSink* audio = AACDataSink::createNew(h.env(), &h.client());

@@ -9,12 +9,17 @@
 #include <string>
 
 #include "CLog.h"
-#include "NetSdkApi.h"
+#include "CNetSdkInstance.h"
+#include "KXRtspSdk.h"
 
 namespace kx::sdk {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The result names keep the values callers were built against.
+static_assert(KX_NET_OK == 1 && KX_NET_FAIL == 0);
+static_assert(KX_NET_INVALID_HANDLE == -1 && KX_NET_NO_LENGTH == -3);
 
 // Runs a test in a folder of its own holding "D:/log", so that the log is written there.
 class LogFolder {
@@ -46,117 +51,117 @@ private:
 
 class NetSdkApiTest : public ::testing::Test {
 protected:
-    void TearDown() override { api::Cleanup(); }
+    void TearDown() override { KX_NET_Cleanup(); }
 };
 
 TEST_F(NetSdkApiTest, EveryOperationFailsBeforeInit) {
-    api::Cleanup();  // nothing to do
-    EXPECT_FALSE(api::IsInitialised());
-    EXPECT_EQ(api::Login("127.0.0.1", 554, "", ""), -1);
-    EXPECT_EQ(api::Logout(1000), 0);
-    EXPECT_EQ(api::RealPlay(1000, 0, 0, 0, "/x", 0), -1);
-    EXPECT_EQ(api::StopRealPlay(1000000), 0);
-    EXPECT_EQ(api::SetRealPlayEndCallBack(1000000, nullptr, nullptr), 0);
-    EXPECT_EQ(api::SetRealPlayAutoReconnect(1000000, nullptr, nullptr, 10), 0);
-    EXPECT_EQ(api::SetRealDataCallBack(1000000, nullptr, nullptr), 0);
-    EXPECT_EQ(api::SaveRealData(1000000, "x.qf"), 0);
-    EXPECT_EQ(api::StopSaveRealData(1000000), 0);
-    EXPECT_EQ(api::OpenSound(1000000), 0);
-    EXPECT_EQ(api::CloseSound(1000000), 0);
-    EXPECT_EQ(api::GetVideoLength(1000000), 0);
-    EXPECT_EQ(api::SeekAndPlay(1000000, 0), 0);
-    EXPECT_EQ(api::GetCurrentTime(1000000), 0);
+    KX_NET_Cleanup();  // nothing to do
+    EXPECT_FALSE(CNetSdkInstance::IsInitialised());
+    EXPECT_EQ(KX_NET_Login("127.0.0.1", 554, "", ""), -1);
+    EXPECT_EQ(KX_NET_Logout(1000), 0);
+    EXPECT_EQ(KX_NET_RealPlay(1000, 0, 0, 0, "/x", 0), -1);
+    EXPECT_EQ(KX_NET_StopRealPlay(1000000), 0);
+    EXPECT_EQ(KX_NET_SetRealPlayEndCallBack(1000000, nullptr, nullptr), 0);
+    EXPECT_EQ(KX_NET_SetRealPlayAutoReconnect(1000000, nullptr, nullptr, 10), 0);
+    EXPECT_EQ(KX_NET_SetRealDataCallBack(1000000, nullptr, nullptr), 0);
+    EXPECT_EQ(KX_NET_SaveRealData(1000000, "x.qf"), 0);
+    EXPECT_EQ(KX_NET_StopSaveRealData(1000000), 0);
+    EXPECT_EQ(KX_NET_OpenSound(1000000), 0);
+    EXPECT_EQ(KX_NET_CloseSound(1000000), 0);
+    EXPECT_EQ(KX_NET_GetVideoLength(1000000), 0);
+    EXPECT_EQ(KX_NET_SeekAndPlay(1000000, 0), 0);
+    EXPECT_EQ(KX_NET_GetCurrentTime(1000000), 0);
 }
 
 TEST_F(NetSdkApiTest, SecondInitKeepsTheFirstSettings) {
-    EXPECT_EQ(api::Init(0, 0, 64), 1);
-    EXPECT_EQ(api::Init(0, 0, 1), 1);
+    EXPECT_EQ(KX_NET_Init(0, 0, 64), 1);
+    EXPECT_EQ(KX_NET_Init(0, 0, 1), 1);
     EXPECT_EQ(Brelso::Public::CLog::GetInstance()->LevelMask(), 64);
     EXPECT_STREQ(Brelso::Public::CLog::GetInstance()->PathPrefix(), "D:/log/NetSdk");
 }
 
 TEST_F(NetSdkApiTest, LoginChecksHostLength) {
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    EXPECT_GE(api::Login("123.123.123.123", 554, "", ""), 1000);  // 15 characters
-    EXPECT_EQ(api::Login("123.123.123.1234", 554, "", ""), -1);
-    EXPECT_EQ(api::Login(nullptr, 554, "", ""), -1);
-    EXPECT_GE(api::Login("", 554, "", ""), 1000);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    EXPECT_GE(KX_NET_Login("123.123.123.123", 554, "", ""), 1000);  // 15 characters
+    EXPECT_EQ(KX_NET_Login("123.123.123.1234", 554, "", ""), -1);
+    EXPECT_EQ(KX_NET_Login(nullptr, 554, "", ""), -1);
+    EXPECT_GE(KX_NET_Login("", 554, "", ""), 1000);
 }
 
 TEST_F(NetSdkApiTest, LoginChecksUserNameAndPasswordLength) {
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
     const std::string s49(49, 'a');
     const std::string s50(50, 'a');
-    EXPECT_GE(api::Login("1.2.3.4", 554, s49.c_str(), s49.c_str()), 1000);
-    EXPECT_EQ(api::Login("1.2.3.4", 554, s50.c_str(), ""), -1);
-    EXPECT_EQ(api::Login("1.2.3.4", 554, "", s50.c_str()), -1);
-    EXPECT_EQ(api::Login("1.2.3.4", 554, nullptr, ""), -1);
-    EXPECT_EQ(api::Login("1.2.3.4", 554, "", nullptr), -1);
+    EXPECT_GE(KX_NET_Login("1.2.3.4", 554, s49.c_str(), s49.c_str()), 1000);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, s50.c_str(), ""), -1);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, "", s50.c_str()), -1);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, nullptr, ""), -1);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, "", nullptr), -1);
 }
 
 TEST_F(NetSdkApiTest, LoginChecksPort) {
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    EXPECT_EQ(api::Login("1.2.3.4", 0, "", ""), -1);
-    EXPECT_EQ(api::Login("1.2.3.4", 65535, "", ""), -1);
-    EXPECT_GE(api::Login("1.2.3.4", 1, "", ""), 1000);
-    EXPECT_GE(api::Login("1.2.3.4", 65534, "", ""), 1000);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 0, "", ""), -1);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 65535, "", ""), -1);
+    EXPECT_GE(KX_NET_Login("1.2.3.4", 1, "", ""), 1000);
+    EXPECT_GE(KX_NET_Login("1.2.3.4", 65534, "", ""), 1000);
 }
 
 TEST_F(NetSdkApiTest, LoginHandlesCountFrom1000AndRestartAfterCleanup) {
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    EXPECT_EQ(api::Login("1.2.3.4", 554, "", ""), 1000);
-    EXPECT_EQ(api::Login("1.2.3.4", 554, "", ""), 1001);
-    EXPECT_EQ(api::Login("1.2.3.4", 0, "", ""), -1);  // a failure issues no handle
-    EXPECT_EQ(api::Logout(1001), 1);
-    EXPECT_EQ(api::Login("1.2.3.4", 554, "", ""), 1002);  // counters only grow
-    api::Cleanup();
-    EXPECT_EQ(api::Login("1.2.3.4", 554, "", ""), -1);
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    EXPECT_EQ(api::Login("1.2.3.4", 554, "", ""), 1000);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, "", ""), 1000);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, "", ""), 1001);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 0, "", ""), -1);  // a failure issues no handle
+    EXPECT_EQ(KX_NET_Logout(1001), 1);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, "", ""), 1002);  // counters only grow
+    KX_NET_Cleanup();
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, "", ""), -1);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    EXPECT_EQ(KX_NET_Login("1.2.3.4", 554, "", ""), 1000);
 }
 
 TEST_F(NetSdkApiTest, LogoutTwice) {
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    const int32_t login = api::Login("1.2.3.4", 554, "u", "p");
-    EXPECT_EQ(api::Logout(login), 1);
-    EXPECT_EQ(api::Logout(login), 0);
-    EXPECT_EQ(api::Logout(999), 0);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    const int32_t login = KX_NET_Login("1.2.3.4", 554, "u", "p");
+    EXPECT_EQ(KX_NET_Logout(login), 1);
+    EXPECT_EQ(KX_NET_Logout(login), 0);
+    EXPECT_EQ(KX_NET_Logout(999), 0);
 }
 
 TEST_F(NetSdkApiTest, AutoReconnectLooksAtNothing) {
-    EXPECT_EQ(api::SetRealPlayAutoReconnect(1000000, nullptr, nullptr, 10), 0);
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    EXPECT_EQ(api::SetRealPlayAutoReconnect(1000000, nullptr, nullptr, 10), 1);
-    EXPECT_EQ(api::SetRealPlayAutoReconnect(-5, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(KX_NET_SetRealPlayAutoReconnect(1000000, nullptr, nullptr, 10), 0);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    EXPECT_EQ(KX_NET_SetRealPlayAutoReconnect(1000000, nullptr, nullptr, 10), 1);
+    EXPECT_EQ(KX_NET_SetRealPlayAutoReconnect(-5, nullptr, nullptr, 0), 1);
 }
 
 TEST_F(NetSdkApiTest, UnknownPlayHandleGivesFailureValues) {
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    EXPECT_EQ(api::GetVideoLength(1000000), -3);
-    EXPECT_EQ(api::GetCurrentTime(1000000), 0);
-    EXPECT_EQ(api::StopRealPlay(1000000), 0);
-    EXPECT_EQ(api::SetRealDataCallBack(1000000, nullptr, nullptr), 0);
-    EXPECT_EQ(api::SetRealPlayEndCallBack(1000000, nullptr, nullptr), 0);
-    EXPECT_EQ(api::SaveRealData(1000000, "x.qf"), 0);
-    EXPECT_EQ(api::StopSaveRealData(1000000), 0);
-    EXPECT_EQ(api::OpenSound(1000000), 0);
-    EXPECT_EQ(api::CloseSound(1000000), 0);
-    EXPECT_EQ(api::SeekAndPlay(1000000, 0), 0);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    EXPECT_EQ(KX_NET_GetVideoLength(1000000), -3);
+    EXPECT_EQ(KX_NET_GetCurrentTime(1000000), 0);
+    EXPECT_EQ(KX_NET_StopRealPlay(1000000), 0);
+    EXPECT_EQ(KX_NET_SetRealDataCallBack(1000000, nullptr, nullptr), 0);
+    EXPECT_EQ(KX_NET_SetRealPlayEndCallBack(1000000, nullptr, nullptr), 0);
+    EXPECT_EQ(KX_NET_SaveRealData(1000000, "x.qf"), 0);
+    EXPECT_EQ(KX_NET_StopSaveRealData(1000000), 0);
+    EXPECT_EQ(KX_NET_OpenSound(1000000), 0);
+    EXPECT_EQ(KX_NET_CloseSound(1000000), 0);
+    EXPECT_EQ(KX_NET_SeekAndPlay(1000000, 0), 0);
 }
 
 TEST_F(NetSdkApiTest, RealPlayRefusesBadLoginsWithoutLogging) {
     LogFolder folder;
-    ASSERT_EQ(api::Init(0, 0, 0xFF), 1);
-    const int32_t emptyHost = api::Login("", 554, "", "");
+    ASSERT_EQ(KX_NET_Init(0, 0, 0xFF), 1);
+    const int32_t emptyHost = KX_NET_Login("", 554, "", "");
     ASSERT_GE(emptyHost, 1000);
-    const int32_t good = api::Login("127.0.0.1", 554, "", "");
-    EXPECT_EQ(api::RealPlay(0, 0, 0, 0, "/x", 0), -1);
-    EXPECT_EQ(api::RealPlay(-1, 0, 0, 0, "/x", 0), -1);
-    EXPECT_EQ(api::RealPlay(4242, 0, 0, 0, "/x", 0), -1);
-    EXPECT_EQ(api::RealPlay(emptyHost, 0, 0, 0, "/x", 0), -1);
-    EXPECT_EQ(api::RealPlay(good, 0, 0, 0, nullptr, 0), -1);
+    const int32_t good = KX_NET_Login("127.0.0.1", 554, "", "");
+    EXPECT_EQ(KX_NET_RealPlay(0, 0, 0, 0, "/x", 0), -1);
+    EXPECT_EQ(KX_NET_RealPlay(-1, 0, 0, 0, "/x", 0), -1);
+    EXPECT_EQ(KX_NET_RealPlay(4242, 0, 0, 0, "/x", 0), -1);
+    EXPECT_EQ(KX_NET_RealPlay(emptyHost, 0, 0, 0, "/x", 0), -1);
+    EXPECT_EQ(KX_NET_RealPlay(good, 0, 0, 0, nullptr, 0), -1);
     const std::string longPath = "/" + std::string(300, 'p');
-    EXPECT_EQ(api::RealPlay(good, 0, 0, 0, longPath.c_str(), 0), -1);
+    EXPECT_EQ(KX_NET_RealPlay(good, 0, 0, 0, longPath.c_str(), 0), -1);
 
     const std::string log = folder.text();
     EXPECT_NE(log.find("[NetSdk::KX_NET_Init] Init success! \n"), std::string::npos) << log;
@@ -167,11 +172,11 @@ TEST_F(NetSdkApiTest, RealPlayRefusesBadLoginsWithoutLogging) {
 
 TEST_F(NetSdkApiTest, PortSumAbove65535FailsAndTheLogHidesThePassword) {
     LogFolder folder;
-    ASSERT_EQ(api::Init(0, 0, 0xFF), 1);
-    const int32_t login = api::Login("127.0.0.1", 65534, "viewer", "s3cr3tPw");
+    ASSERT_EQ(KX_NET_Init(0, 0, 0xFF), 1);
+    const int32_t login = KX_NET_Login("127.0.0.1", 65534, "viewer", "s3cr3tPw");
     ASSERT_GE(login, 1000);
-    EXPECT_EQ(api::RealPlay(login, 2, 0, 0, "/x", 0), -1);
-    EXPECT_EQ(api::Logout(login), 1);
+    EXPECT_EQ(KX_NET_RealPlay(login, 2, 0, 0, "/x", 0), -1);
+    EXPECT_EQ(KX_NET_Logout(login), 1);
 
     const std::string log = folder.text();
     EXPECT_NE(
@@ -185,8 +190,8 @@ TEST_F(NetSdkApiTest, PortSumAbove65535FailsAndTheLogHidesThePassword) {
 
 TEST_F(NetSdkApiTest, NoLogFileWithMaskZero) {
     LogFolder folder;
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    EXPECT_EQ(api::RealPlay(0, 0, 0, 0, "/x", 0), -1);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    EXPECT_EQ(KX_NET_RealPlay(0, 0, 0, 0, "/x", 0), -1);
     EXPECT_EQ(folder.text(), "");
 }
 

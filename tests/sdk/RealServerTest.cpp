@@ -8,8 +8,9 @@
 #include <mutex>
 
 #include "CLiveClient.h"
+#include "CNetSdkInstance.h"
 #include "KXPackagedFrame.h"
-#include "NetSdkApi.h"
+#include "KXRtspSdk.h"
 #include "PackagedFrame.h"
 #include "TestMedia.h"
 #include "TestRtspServer.h"
@@ -129,33 +130,33 @@ TEST(RealServerTest, PlayHandlesLogoutAndCleanup) {
     TestRtspServer server;
     server.addLiveMounts();
     ASSERT_TRUE(server.start());
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    const int32_t login = api::Login("127.0.0.1", server.port(), "", "");
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    const int32_t login = KX_NET_Login("127.0.0.1", server.port(), "", "");
     ASSERT_EQ(login, 1000);
-    EXPECT_EQ(api::RealPlay(login, 0, 0, 1, TestRtspServer::kH264, 0), 1000000);
-    EXPECT_EQ(api::RealPlay(login, 0, 0, 0, TestRtspServer::kH264, 0), 1000001);
-    EXPECT_EQ(api::RealPlay(login, 0, 0, 1, "/no-such-mount", 0), -1);
-    EXPECT_EQ(api::StopRealPlay(1000000), 1);
-    EXPECT_EQ(api::StopRealPlay(1000000), 0);
+    EXPECT_EQ(KX_NET_RealPlay(login, 0, 0, 1, TestRtspServer::kH264, 0), 1000000);
+    EXPECT_EQ(KX_NET_RealPlay(login, 0, 0, 0, TestRtspServer::kH264, 0), 1000001);
+    EXPECT_EQ(KX_NET_RealPlay(login, 0, 0, 1, "/no-such-mount", 0), -1);
+    EXPECT_EQ(KX_NET_StopRealPlay(1000000), 1);
+    EXPECT_EQ(KX_NET_StopRealPlay(1000000), 0);
 
-    const int32_t other = api::Login("127.0.0.1", server.port(), "", "");
+    const int32_t other = KX_NET_Login("127.0.0.1", server.port(), "", "");
     ASSERT_EQ(other, 1001);
-    EXPECT_EQ(api::RealPlay(other, 0, 0, 1, TestRtspServer::kH264, 0), 1000002);
-    EXPECT_EQ(api::GetVideoLength(1000001), 0);
-    EXPECT_EQ(api::SetRealDataCallBack(1000001, nullptr, nullptr), 1);
-    EXPECT_EQ(api::Logout(login), 1);  // destroys its remaining session
-    EXPECT_EQ(api::StopRealPlay(1000001), 0);
-    EXPECT_EQ(api::GetVideoLength(1000001), -3);
-    EXPECT_EQ(api::GetVideoLength(1000002), 0);  // another login's session is untouched
-    EXPECT_EQ(api::OpenSound(1000002), 1);
+    EXPECT_EQ(KX_NET_RealPlay(other, 0, 0, 1, TestRtspServer::kH264, 0), 1000002);
+    EXPECT_EQ(KX_NET_GetVideoLength(1000001), 0);
+    EXPECT_EQ(KX_NET_SetRealDataCallBack(1000001, nullptr, nullptr), 1);
+    EXPECT_EQ(KX_NET_Logout(login), 1);  // destroys its remaining session
+    EXPECT_EQ(KX_NET_StopRealPlay(1000001), 0);
+    EXPECT_EQ(KX_NET_GetVideoLength(1000001), -3);
+    EXPECT_EQ(KX_NET_GetVideoLength(1000002), 0);  // another login's session is untouched
+    EXPECT_EQ(KX_NET_OpenSound(1000002), 1);
 
-    api::Cleanup();  // releases the rest
-    EXPECT_EQ(api::GetVideoLength(1000002), 0);
-    ASSERT_EQ(api::Init(0, 0, 0), 1);
-    const int32_t again = api::Login("127.0.0.1", server.port(), "", "");
+    KX_NET_Cleanup();  // releases the rest
+    EXPECT_EQ(KX_NET_GetVideoLength(1000002), 0);
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    const int32_t again = KX_NET_Login("127.0.0.1", server.port(), "", "");
     EXPECT_EQ(again, 1000);
-    EXPECT_EQ(api::RealPlay(again, 0, 0, 1, TestRtspServer::kH264, 0), 1000000);
-    api::Cleanup();
+    EXPECT_EQ(KX_NET_RealPlay(again, 0, 0, 1, TestRtspServer::kH264, 0), 1000000);
+    KX_NET_Cleanup();
 }
 
 }  // namespace

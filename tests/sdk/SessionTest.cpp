@@ -91,6 +91,15 @@ protected:
 
     std::string url() const { return server.url("/stream"); }
 
+    // The server describes a recorded stream of that many seconds and plays its whole range.
+    void describeRecorded(int seconds) {
+        const std::string end = std::to_string(seconds);
+        server.setSdp(Brelso::Testing::sdpSession(
+            {Brelso::Testing::sdpH264(0, Brelso::Testing::spropParameterSets(gop()))},
+            "a=range:npt=0-" + end + "\r\n"));
+        server.setPlayRange("npt=0.000-" + end + ".000");
+    }
+
     ScriptedRtspServer server;
     Observer observer;
     CLiveClient client{1000};
@@ -211,10 +220,7 @@ TEST_F(SessionTest, HeartbeatAtHalfTheSessionTimeout) {
 }
 
 TEST_F(SessionTest, RecordedStreamEndsWithTheEndCallback) {
-    server.setSdp(Brelso::Testing::sdpSession(
-        {Brelso::Testing::sdpH264(0, Brelso::Testing::spropParameterSets(gop()))},
-        "a=range:npt=0-2\r\n"));
-    server.setPlayRange("npt=0.000-2.000");
+    describeRecorded(2);
     ASSERT_EQ(client.RealPlay(url().c_str(), 0, 0), 0);
     EXPECT_EQ(client.GetVideoLength(), 2000);
     ASSERT_TRUE(observer.waitFor([](Observer& o) { return o.ends >= 1; }));
@@ -339,10 +345,7 @@ class SeekTest : public SessionTest {
 protected:
     void SetUp() override {
         SessionTest::SetUp();
-        server.setSdp(Brelso::Testing::sdpSession(
-            {Brelso::Testing::sdpH264(0, Brelso::Testing::spropParameterSets(gop()))},
-            "a=range:npt=0-60\r\n"));
-        server.setPlayRange("npt=0.000-60.000");
+        describeRecorded(60);
         ASSERT_EQ(client.RealPlay(url().c_str(), 0, 0), 0);
         ASSERT_EQ(client.GetVideoLength(), 60000);
     }

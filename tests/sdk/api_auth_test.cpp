@@ -30,10 +30,10 @@ protected:
 };
 
 TEST_P(Auth, RightPasswordPlays) {
-    const int32_t handle = play(m_server->port(), TestRtspServer::kPcma, false, kUser, kPassword);
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle =
+        playInto(collector, m_server->port(), TestRtspServer::kPcma, false, kUser, kPassword);
+    ASSERT_GE(handle, 1000000);
     EXPECT_TRUE(collector.waitForCount(KX_DATA_PCMA, 5, 20s));
     EXPECT_EQ(KX_NET_StopRealPlay(handle), 1);
     // The password never reaches the log, though the address carrying it is logged.

@@ -71,6 +71,20 @@ int32_t ApiTest::play(uint16_t port, const std::string& path, bool tcp, const st
     return KX_NET_RealPlay(m_login, 0, 0, tcp ? 1 : 0, path.c_str(), 0);
 }
 
+int32_t ApiTest::playInto(FrameCollector& collector, uint16_t port, const std::string& path,
+                          bool tcp, const std::string& user, const std::string& password) {
+    const int32_t handle = play(port, path, tcp, user, password);
+    if (handle < 1000000) {
+        ADD_FAILURE() << "KX_NET_RealPlay of " << path << " gave " << handle;
+        return -1;
+    }
+    if (KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector) != 1) {
+        ADD_FAILURE() << "KX_NET_SetRealDataCallBack refused play handle " << handle;
+        return -1;
+    }
+    return handle;
+}
+
 std::string ApiTest::logText() const {
     std::string text;
     std::vector<std::filesystem::path> files;
@@ -120,6 +134,14 @@ Bytes nalOf(const Testing::InnerFrame& frame) {
     }
     if (p.size() >= 3 && p[0] == 0 && p[1] == 0 && p[2] == 1) return Bytes(p.begin() + 3, p.end());
     return p;
+}
+
+std::vector<Bytes> smallGop() {
+    const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
+    const Bytes pps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
+    std::vector<Bytes> nals = {sps, pps, Bytes(1500, 0x65)};
+    for (int i = 0; i < 5; ++i) nals.push_back(Bytes(200 + i, 0x41));
+    return nals;
 }
 
 }  // namespace Brelso::ApiTests

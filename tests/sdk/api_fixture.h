@@ -58,6 +58,10 @@ protected:
     // Login + RealPlay of rtsp://127.0.0.1:<port><path>; returns the play handle or -1.
     int32_t play(uint16_t port, const std::string& path, bool tcp, const std::string& user = "",
                  const std::string& password = "");
+    // play(), then the collector as the play's data callback. The play handle, or -1 (and a
+    // failed check) when the play or the callback was refused.
+    int32_t playInto(FrameCollector& collector, uint16_t port, const std::string& path, bool tcp,
+                     const std::string& user = "", const std::string& password = "");
     // The whole log written so far (all files of today).
     std::string logText() const;
     // Number of log lines containing the text.
@@ -69,6 +73,10 @@ protected:
     std::string m_previousDir;
     int32_t m_login = -1;
 };
+
+// A small looping H.264 stream for the scripted server: parameter sets, a key frame, a few
+// other slices.
+std::vector<Bytes> smallGop();
 
 // Parses a delivered packaged frame; fails the test on a malformed one.
 Testing::InnerFrame inner(const Delivered& delivered);

@@ -137,10 +137,9 @@ TEST_P(PreparedH264, NalUnitsArriveByteForByte) {
     server.setTrackPlan(0, Testing::h264Plan(nals, 30, true, 1000));
     ASSERT_TRUE(server.start());
 
-    const int32_t handle = play(server.port(), "/stream", GetParam());
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle = playInto(collector, server.port(), "/stream", GetParam());
+    ASSERT_GE(handle, 1000000);
     ASSERT_TRUE(collector.waitForCount(KX_DATA_H264, 2 * nals.size() + 2, 30s));
     ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
 
@@ -191,10 +190,9 @@ TEST_F(ApiTest, FileSlicesFromARealServerArriveByteForByte) {
     TestRtspServer server;
     server.addH264FileMount("/file", media.file("in.mp4"));
     ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), "/file", false);
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle = playInto(collector, server.port(), "/file", false);
+    ASSERT_GE(handle, 1000000);
     ASSERT_TRUE(collector.waitForCount(KX_DATA_H264, 40, 20s));
     ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
     std::vector<Bytes> received;
@@ -217,16 +215,23 @@ TEST_F(ApiTest, FileSlicesFromARealServerArriveByteForByte) {
     }
 }
 
-TEST_F(ApiTest, AacFramesCarryChannelsAndSampleRate) {
-    TestRtspServer server;
-    server.addLiveMounts();
-    ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), TestRtspServer::kH264Aac, true);
-    ASSERT_GE(handle, 1000000);
+// Plays a live mount of the real server until ten frames of the data type came, then stops.
+class LiveFrames : public ApiTest {
+protected:
+    void collect(const char* mount, bool tcp, uint32_t dataType) {
+        TestRtspServer server;
+        server.addLiveMounts();
+        ASSERT_TRUE(server.start());
+        const int32_t handle = playInto(collector, server.port(), mount, tcp);
+        ASSERT_GE(handle, 1000000);
+        ASSERT_TRUE(collector.waitForCount(dataType, 10, 20s));
+        ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
+    }
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
-    ASSERT_TRUE(collector.waitForCount(KX_DATA_AAC, 10, 20s));
-    ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
+};
+
+TEST_F(LiveFrames, AacFramesCarryChannelsAndSampleRate) {
+    ASSERT_NO_FATAL_FAILURE(collect(TestRtspServer::kH264Aac, true, KX_DATA_AAC));
     for (const auto& delivered : collector.frames()) {
         if (delivered.dataType != KX_DATA_AAC) continue;
         checkAudioFrame(inner(delivered), KX_DATA_AAC, TestRtspServer::kAacChannels,
@@ -238,16 +243,8 @@ TEST_F(ApiTest, AacFramesCarryChannelsAndSampleRate) {
         << logText();
 }
 
-TEST_F(ApiTest, PcmaFramesAreAlaw) {
-    TestRtspServer server;
-    server.addLiveMounts();
-    ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), TestRtspServer::kPcma, false);
-    ASSERT_GE(handle, 1000000);
-    FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
-    ASSERT_TRUE(collector.waitForCount(KX_DATA_PCMA, 10, 20s));
-    ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
+TEST_F(LiveFrames, PcmaFramesAreAlaw) {
+    ASSERT_NO_FATAL_FAILURE(collect(TestRtspServer::kPcma, false, KX_DATA_PCMA));
     size_t bytes = 0;
     for (const auto& delivered : collector.frames()) {
         ASSERT_EQ(delivered.dataType, KX_DATA_PCMA);
@@ -264,10 +261,9 @@ TEST_F(ApiTest, Mpeg4FramesGetAStartCodeAndFrameTypeZero) {
     TestRtspServer server;
     server.addMpeg4FileMount("/m4v", media.file("v.mp4"));
     ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), "/m4v", false);
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle = playInto(collector, server.port(), "/m4v", false);
+    ASSERT_GE(handle, 1000000);
     ASSERT_TRUE(collector.waitForCount(KX_DATA_MPEG4, 10, 20s));
     ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
     for (const auto& delivered : collector.frames()) {

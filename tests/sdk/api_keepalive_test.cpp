@@ -14,15 +14,6 @@ namespace {
 
 using Testing::ScriptedRtspServer;
 
-const Bytes kSps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
-const Bytes kPps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
-
-std::vector<Bytes> smallGop() {
-    std::vector<Bytes> nals = {kSps, kPps, Bytes(1500, 0x65)};
-    for (int i = 0; i < 5; ++i) nals.push_back(Bytes(200 + i, 0x41));
-    return nals;
-}
-
 class KeepAlive : public ApiTest {
 protected:
     void startVideoServer() {
@@ -164,10 +155,9 @@ TEST_F(ApiTest, ServerBackOnTheSamePortIsReconnected) {
     Testing::TestRtspServer server;
     server.addLiveMounts();
     ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), Testing::TestRtspServer::kH264, true);
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle = playInto(collector, server.port(), Testing::TestRtspServer::kH264, true);
+    ASSERT_GE(handle, 1000000);
     ASSERT_TRUE(collector.waitForCount(KX_DATA_H264, 10, 20s));
     server.stop();
     // Two attempts while the server is away: both fail, neither gives up.

@@ -14,10 +14,9 @@ TEST_F(ApiTest, StopEndsDeliveryAtOnce) {
     TestRtspServer server;
     server.addLiveMounts();
     ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), TestRtspServer::kH264Pcmu, false);
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle = playInto(collector, server.port(), TestRtspServer::kH264Pcmu, false);
+    ASSERT_GE(handle, 1000000);
     ASSERT_TRUE(collector.waitForCount(KX_DATA_H264, 10, 20s));
     ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
     const size_t frames = collector.count();
@@ -31,10 +30,9 @@ TEST_F(ApiTest, ClearedCallbackIsNotCalledAgain) {
     TestRtspServer server;
     server.addLiveMounts();
     ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), TestRtspServer::kPcma, true);
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle = playInto(collector, server.port(), TestRtspServer::kPcma, true);
+    ASSERT_GE(handle, 1000000);
     ASSERT_TRUE(collector.waitForCount(KX_DATA_PCMA, 5, 20s));
     ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, nullptr, nullptr), 1);
     const size_t frames = collector.count();

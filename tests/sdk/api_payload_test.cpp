@@ -60,10 +60,9 @@ TEST_P(Payload, G7221PayloadIsPackagedUnchanged) {
         Testing::sdpSession({Testing::sdpMedia(0, "audio", 98, "G7221/16000", "bitrate=24000")}));
     server.setTrackPlan(0, Testing::singlePacketPlan(98, payloads, 20, 320, true));
     ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), "/stream", GetParam());
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle = playInto(collector, server.port(), "/stream", GetParam());
+    ASSERT_GE(handle, 1000000);
     ASSERT_TRUE(collector.waitForCount(KX_DATA_G7221, 20, 20s));
     ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
     const auto frames = collector.frames();

@@ -36,6 +36,17 @@ struct EndObserver {
     }
 };
 
+// A scripted server sending a small H.264 stream whose description carries the range line.
+void startH264WithRange(ScriptedRtspServer& server, const std::string& rangeLine) {
+    const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
+    const Bytes pps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
+    const std::vector<Bytes> nals = {sps, pps, Bytes(800, 0x65), Bytes(100, 0x41)};
+    server.setSdp(
+        Testing::sdpSession({Testing::sdpH264(0, Testing::spropParameterSets(nals))}, rangeLine));
+    server.setTrackPlan(0, Testing::h264Plan(nals, 25, true));
+    ASSERT_TRUE(server.start());
+}
+
 TEST_F(ApiTest, RecordingFromARealServerEnds) {
     Testing::TempDir media;
     ASSERT_TRUE(Testing::generateMp4Recording(media.file("rec.mp4"), 4));
@@ -66,14 +77,8 @@ TEST_F(ApiTest, RecordingFromARealServerEnds) {
 }
 
 TEST_F(ApiTest, RangeEndTearsTheSessionDown) {
-    const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
-    const Bytes pps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
-    const std::vector<Bytes> nals = {sps, pps, Bytes(800, 0x65), Bytes(100, 0x41)};
     ScriptedRtspServer server;
-    server.setSdp(Testing::sdpSession({Testing::sdpH264(0, Testing::spropParameterSets(nals))},
-                                      "a=range:npt=0-3\r\n"));
-    server.setTrackPlan(0, Testing::h264Plan(nals, 25, true));
-    ASSERT_TRUE(server.start());
+    ASSERT_NO_FATAL_FAILURE(startH264WithRange(server, "a=range:npt=0-3\r\n"));
     const int32_t handle = play(server.port(), "/stream", true);
     ASSERT_GE(handle, 1000000);
     EXPECT_EQ(KX_NET_GetVideoLength(handle), 3000);
@@ -90,14 +95,8 @@ TEST_F(ApiTest, RangeEndTearsTheSessionDown) {
 
 // A live description (t=0 0, no positive range) arms no end: no callback.
 TEST_F(ApiTest, LiveStreamNeverEnds) {
-    const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
-    const Bytes pps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
-    const std::vector<Bytes> nals = {sps, pps, Bytes(800, 0x65), Bytes(100, 0x41)};
     ScriptedRtspServer server;
-    server.setSdp(Testing::sdpSession({Testing::sdpH264(0, Testing::spropParameterSets(nals))},
-                                      "a=range:npt=now-\r\n"));
-    server.setTrackPlan(0, Testing::h264Plan(nals, 25, true));
-    ASSERT_TRUE(server.start());
+    ASSERT_NO_FATAL_FAILURE(startH264WithRange(server, "a=range:npt=now-\r\n"));
     const int32_t handle = play(server.port(), "/stream", false);
     ASSERT_GE(handle, 1000000);
     EXPECT_EQ(KX_NET_GetVideoLength(handle), 0);

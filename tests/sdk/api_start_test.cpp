@@ -13,16 +13,6 @@ namespace {
 
 using Testing::ScriptedRtspServer;
 
-const Bytes kSps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
-const Bytes kPps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
-
-// A small looping stream: parameter sets, a key frame, a few other slices.
-std::vector<Bytes> smallGop() {
-    std::vector<Bytes> nals = {kSps, kPps, Bytes(1500, 0x65)};
-    for (int i = 0; i < 5; ++i) nals.push_back(Bytes(200 + i, 0x41));
-    return nals;
-}
-
 std::vector<std::string> methods(const ScriptedRtspServer& server) {
     std::vector<std::string> result;
     for (const auto& request : server.requests()) result.push_back(request.method);
@@ -95,10 +85,9 @@ TEST_F(ApiTest, UnsupportedAudioBesideH264IsSkipped) {
     server.setTrackPlan(0, Testing::h264Plan(smallGop(), 25, true));
     server.setTrackPlan(1, Testing::singlePacketPlan(97, {Bytes(60, 0x11)}, 20, 960, true));
     ASSERT_TRUE(server.start());
-    const int32_t handle = play(server.port(), "/stream", false);
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle = playInto(collector, server.port(), "/stream", false);
+    ASSERT_GE(handle, 1000000);
     ASSERT_TRUE(collector.waitForCount(KX_DATA_H264, 20, 20s));
     EXPECT_TRUE(server.waitForRtpPackets(1, 20, 10s));
     EXPECT_EQ(KX_NET_StopRealPlay(handle), 1);
@@ -125,10 +114,10 @@ TEST_F(ApiTest, UdpRefusedByATcpOnlyServer) {
     server.addLiveMounts(Tools::kTransportTcp);
     ASSERT_TRUE(server.start());
     EXPECT_EQ(play(server.port(), Testing::TestRtspServer::kH264Pcmu, false), -1);
-    const int32_t handle = play(server.port(), Testing::TestRtspServer::kH264Pcmu, true);
-    ASSERT_GE(handle, 1000000);
     FrameCollector collector;
-    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    const int32_t handle =
+        playInto(collector, server.port(), Testing::TestRtspServer::kH264Pcmu, true);
+    ASSERT_GE(handle, 1000000);
     EXPECT_TRUE(collector.waitForCount(KX_DATA_H264, 10, 20s));
     EXPECT_EQ(KX_NET_StopRealPlay(handle), 1);
 }

@@ -143,29 +143,49 @@ TEST(TestRtspServer, CredentialsAreRequired) {
     }
 }
 
-TEST(TestRtspServer, Mpeg4FileMountServesMpeg4) {
+// A file mount serves the generated file; ffprobe sees what it should.
+struct FileMountCase {
+    const char* name;
+    bool (*generate)(const std::string& path);
+    void (*addMount)(TestRtspServer& server, const std::string& path);
+    const char* mount;
+    const char* transport;
+    const char* expected;  // in ffprobe's output
+};
+
+class FileMount : public ::testing::TestWithParam<FileMountCase> {};
+
+TEST_P(FileMount, ServesTheFile) {
+    const FileMountCase& c = GetParam();
     TempDir dir;
-    ASSERT_TRUE(generateMpeg4Video(dir.file("v.mp4"), 150));
+    ASSERT_TRUE(c.generate(dir.file("media.mp4")));
     TestRtspServer server;
-    server.addMpeg4FileMount("/m4v", dir.file("v.mp4"));
+    c.addMount(server, dir.file("media.mp4"));
     ASSERT_TRUE(server.start());
     bool ok = false;
-    const std::string output = probe(server.url("/m4v"), "udp", &ok);
+    const std::string output = probe(server.url(c.mount), c.transport, &ok);
     EXPECT_TRUE(ok) << output;
-    EXPECT_NE(output.find("codec_name=mpeg4"), std::string::npos) << output;
+    EXPECT_NE(output.find(c.expected), std::string::npos) << output;
 }
 
-TEST(TestRtspServer, RecordedMountAnnouncesItsLength) {
-    TempDir dir;
-    ASSERT_TRUE(generateMp4Recording(dir.file("rec.mp4"), 10));
-    TestRtspServer server;
-    server.addRecordedMount("/rec", dir.file("rec.mp4"));
-    ASSERT_TRUE(server.start());
-    bool ok = false;
-    const std::string output = probe(server.url("/rec"), "tcp", &ok);
-    EXPECT_TRUE(ok) << output;
-    EXPECT_NE(output.find("duration=10."), std::string::npos) << output;
-}
+INSTANTIATE_TEST_SUITE_P(
+    TestRtspServer, FileMount,
+    ::testing::Values(
+        FileMountCase{"Mpeg4FileMountServesMpeg4",
+                      [](const std::string& path) { return generateMpeg4Video(path, 150); },
+                      [](TestRtspServer& server, const std::string& path) {
+                          server.addMpeg4FileMount("/m4v", path);
+                      },
+                      "/m4v", "udp", "codec_name=mpeg4"},
+        FileMountCase{"RecordedMountAnnouncesItsLength",
+                      [](const std::string& path) { return generateMp4Recording(path, 10); },
+                      [](TestRtspServer& server, const std::string& path) {
+                          server.addRecordedMount("/rec", path);
+                      },
+                      "/rec", "tcp", "duration=10."}),
+    [](const ::testing::TestParamInfo<FileMountCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST(TestRtspServer, RestartsOnTheSamePort) {
     TestRtspServer server;

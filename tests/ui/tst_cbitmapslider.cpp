@@ -28,6 +28,18 @@ private:
         QApplication::sendEvent(w, &ev);
     }
 
+    // A progress slider as the control panel makes it: 283 pixels wide, fitted to its track,
+    // with the progress pictures. Null when a picture cannot be set.
+    static CBitmapSlider* NewProgressSlider(MessageSink& parent, int nId) {
+        auto* s = new CBitmapSlider(&parent);
+        SetDlgCtrlID(s, nId);
+        s->setGeometry(0, 0, 283, 30);
+        s->m_bFitLength = true;
+        if (!s->SetTrackBitmaps(IDB_PROGRESS_TRACK, IDB_PROGRESS_FILL, false)) return nullptr;
+        if (!s->SetKnobBitmaps()) return nullptr;
+        return s;
+    }
+
 private slots:
     void posToPixel_data() {
         QTest::addColumn<int>("nMin");
@@ -155,12 +167,8 @@ private slots:
     void dragJumpsToPointer() {
         MessageSink parent;
         parent.resize(400, 50);
-        auto* s = new CBitmapSlider(&parent);
-        SetDlgCtrlID(s, 1004);
-        s->setGeometry(0, 0, 283, 30);
-        s->m_bFitLength = true;
-        QVERIFY(s->SetTrackBitmaps(IDB_PROGRESS_TRACK, IDB_PROGRESS_FILL, false));
-        QVERIFY(s->SetKnobBitmaps());
+        CBitmapSlider* s = NewProgressSlider(parent, 1004);
+        QVERIFY(s != nullptr);
         QCOMPARE(s->height(), 14);  // the track's height
         QCOMPARE(s->m_cxTrack, 283);
         QCOMPARE(s->m_cxKnob, 10);
@@ -192,12 +200,8 @@ private slots:
 
     void dragKeepsGrip() {
         MessageSink parent;
-        auto* s = new CBitmapSlider(&parent);
-        SetDlgCtrlID(s, 7);
-        s->setGeometry(0, 0, 283, 30);
-        s->m_bFitLength = true;
-        QVERIFY(s->SetTrackBitmaps(IDB_PROGRESS_TRACK, IDB_PROGRESS_FILL, false));
-        QVERIFY(s->SetKnobBitmaps());
+        CBitmapSlider* s = NewProgressSlider(parent, 7);
+        QVERIFY(s != nullptr);
         s->SetPosition(50);
         const int nCentre = s->PosToPixel(50);
         // On the knob, 3 pixels right of its centre: no jump, no notification.
@@ -219,12 +223,8 @@ private slots:
 
     void releaseWithoutChangeStillSendsMoved() {
         MessageSink parent;
-        auto* s = new CBitmapSlider(&parent);
-        SetDlgCtrlID(s, 9);
-        s->setGeometry(0, 0, 283, 30);
-        s->m_bFitLength = true;
-        QVERIFY(s->SetTrackBitmaps(IDB_PROGRESS_TRACK, IDB_PROGRESS_FILL, false));
-        QVERIFY(s->SetKnobBitmaps());
+        CBitmapSlider* s = NewProgressSlider(parent, 9);
+        QVERIFY(s != nullptr);
         s->SetPosition(30);
         const int x = s->PosToPixel(30);
         SendMouse(s, QEvent::MouseButtonPress, x, Qt::LeftButton, Qt::LeftButton);

@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
-    if (KX_NET_Init(0, 0, options.logMask) != 1) {
+    if (KX_NET_Init(0, 0, options.logMask) != KX_NET_OK) {
         std::fprintf(stderr, "kxnetcli: KX_NET_Init failed\n");
         return 1;
     }
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     // Login stores the address and credentials; nothing is sent yet.
     const int32_t login =
         KX_NET_Login(url.host.c_str(), url.port, url.user.c_str(), url.password.c_str());
-    if (login < 0) {
+    if (login == KX_NET_INVALID_HANDLE) {
         std::fprintf(stderr,
                      "kxnetcli: KX_NET_Login refused the address (host at most 15 "
                      "characters, user name and password at most 49)\n");
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
                 url.path.c_str(), options.tcp ? "TCP" : "UDP");
     std::fflush(stdout);
     const int32_t play = KX_NET_RealPlay(login, 0, 0, options.tcp ? 1 : 0, url.path.c_str(), 0);
-    if (play < 0) {
+    if (play == KX_NET_INVALID_HANDLE) {
         std::fprintf(stderr, "kxnetcli: KX_NET_RealPlay failed\n");
         KX_NET_Logout(login);
         KX_NET_Cleanup();
