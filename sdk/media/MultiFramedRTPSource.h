@@ -36,6 +36,13 @@ public:
     // The first packet of a new PLAY range carries this sequence number (RTP-Info).
     void expectSequenceNumber(uint16_t seq);
 
+    // The sender's SSRC as the server announced it. Without this the first packet's SSRC is
+    // taken. Packets of any other SSRC are dropped (and counted).
+    void expectSsrc(uint32_t ssrc);
+    uint64_t foreignSsrcDropped() const { return m_foreignSsrc; }
+    // Datagrams the socket dropped because of their sender (0 over TCP).
+    uint64_t foreignSenderDropped() const;
+
     // RTCP sender report of the sending SSRC.
     void onSenderReport(uint32_t ssrc, uint32_t ntpSeconds, uint32_t ntpFraction,
                         uint32_t rtpTimestamp);
@@ -84,6 +91,10 @@ private:
     std::vector<uint8_t> m_receiveBuffer;
     bool m_haveSsrc = false;
     uint32_t m_ssrc = 0;
+    uint64_t m_foreignSsrc = 0;
+    uint64_t m_foreignSenderTotal = 0;  // of sockets detached before
+    bool m_reportedSsrc = false;
+    bool m_reportedSender = false;
     uint32_t m_lastTimestamp = 0;
     bool m_delivering = false;
     bool* m_destroyed = nullptr;
