@@ -164,6 +164,20 @@ int main(int argc, char** argv) {
                 url.path.c_str(), options.tcp ? "TCP" : "UDP");
     std::fflush(stdout);
     const int32_t play = KX_NET_RealPlay(login, 0, 0, options.tcp ? 1 : 0, url.path.c_str(), 0);
+    if (play < 0 && options.tcp) {
+        // The library reports only that the start failed. Playing the same address over UDP
+        // tells a server without RTP over TCP apart from other failures (the reason itself is
+        // in the library's log at "error").
+        const int32_t probe = KX_NET_RealPlay(login, 0, 0, 0, url.path.c_str(), 0);
+        if (probe >= 0) {
+            KX_NET_StopRealPlay(probe);
+            std::fprintf(stderr,
+                         "kxnetcli: the server does not offer RTP over TCP; try without --tcp\n");
+            KX_NET_Logout(login);
+            KX_NET_Cleanup();
+            return 1;
+        }
+    }
     if (play < 0) {
         std::fprintf(stderr, "kxnetcli: KX_NET_RealPlay failed\n");
         KX_NET_Logout(login);
