@@ -191,8 +191,11 @@ std::string ScriptedRtspServer::buildPlainReply(Connection& connection, const Rt
                 g_object_unref(local);
             }
             reply = "RTP/AVP;unicast;client_port=" + std::to_string(first) + "-" +
-                    std::to_string(second) + ";server_port=" + std::to_string(serverPorts[0]) +
-                    "-" + std::to_string(serverPorts[1]) + ";ssrc=" + ssrc;
+                    std::to_string(second);
+            if (behaviour.nameUdpSender) {
+                reply += ";server_port=" + std::to_string(serverPorts[0]) + "-" +
+                         std::to_string(serverPorts[1]) + ";ssrc=" + ssrc;
+            }
         }
         if (connection.sessionId.empty()) {
             connection.sessionId = "5C21" + std::to_string(1000 + connection.id);

@@ -207,6 +207,11 @@ void ScriptedRtspServer::setRefuseTcp(bool refuse) {
     m_behaviour.refuseTcp = refuse;
 }
 
+void ScriptedRtspServer::setNameUdpSender(bool name) {
+    std::lock_guard lock(m_mutex);
+    m_behaviour.nameUdpSender = name;
+}
+
 // ---- observation -------------------------------------------------------------------------
 
 std::vector<RtspRequest> ScriptedRtspServer::requests() const {

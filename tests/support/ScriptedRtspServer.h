@@ -94,6 +94,10 @@ public:
     void setBasicAuth(std::string user, std::string password);
     // SETUP asking for RTP over TCP gets 461 Unsupported Transport.
     void setRefuseTcp(bool refuse);
+    // Whether the Transport of a UDP SETUP reply names server_port and ssrc (default true).
+    // Without them the client takes RTP from any port of 127.0.0.1 and the SSRC of the first
+    // packet: a test may then send the stream from a socket of its own.
+    void setNameUdpSender(bool name);
 
     // ---- actions ---------------------------------------------------------------------
     // Stops sending RTP on every connection now. The plans stay for the next PLAY.
@@ -131,6 +135,7 @@ private:
         unsigned quirks = 0;
         std::string authorization;  // expected "Basic ..." value; empty: none needed
         bool refuseTcp = false;
+        bool nameUdpSender = true;
     };
 
     void runOnLoop(std::function<void()> job);
