@@ -222,8 +222,8 @@ bool RTSPClient::Impl::write(const std::string& bytes) {
     const size_t waiting = m_output.size() - m_outputStart;
     // Past the bound an RTCP frame is simply not sent; a request cannot be sent at all.
     if (waiting + bytes.size() > kMaxOutputBytes) return false;
-    if (m_outputStart > 0 && m_outputStart == m_output.size()) {
-        m_output.clear();
+    if (m_outputStart > 0) {  // keep only what still waits
+        m_output.erase(0, m_outputStart);
         m_outputStart = 0;
     }
     m_output += bytes;

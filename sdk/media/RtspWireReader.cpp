@@ -88,17 +88,17 @@ const char* rtspDeviationText(unsigned deviation) {
         case kDeviationBlankLines:
             return "empty lines between messages";
         case kDeviationNoCSeq:
-            return "reply without CSeq, taken as the answer to the request in flight";
+            return "a reply without CSeq, taken as the answer to the request in flight";
         case kDeviationSessionParams:
-            return "Session header with unknown parameters, ignored";
+            return "a Session header with unknown parameters, ignored";
         case kDeviationTransportOrder:
             return "Transport parameters in unusual order";
         case kDeviationStatusLine:
-            return "status line with extra spaces or without reason";
+            return "a status line with extra spaces or without reason";
         case kDeviationDuplicateHeader:
-            return "header repeated, first value taken";
+            return "a header twice, the first value taken";
         default:
-            return "unusual reply";
+            return "an unusual reply";
     }
 }
 

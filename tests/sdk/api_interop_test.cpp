@@ -1,6 +1,9 @@
 // What an integrator reads in the log when a server departs from the usual: a refused TCP
 // transport is an error naming the server's status line; replies in tolerated odd forms are
 // noted once per session, however many arrive.
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <sstream>
 
 #include "ScriptedRtspServer.h"
@@ -45,6 +48,27 @@ TEST_F(ApiTest, RefusedTcpFromTheScriptedServer) {
     EXPECT_EQ(play(server.port(), "/stream", true), -1);
     EXPECT_EQ(linesWith(logText(), "RTSP/1.0 461").size(), 1u) << logText();
 }
+
+#ifdef KXNETCLI_PROGRAM
+// The command-line tool tells a user why a TCP play failed when the server offers only UDP.
+TEST(KxNetCliTest, SaysWhenTheServerDoesNotOfferTcp) {
+    TestRtspServer server;
+    server.addLiveMounts(Tools::kTransportUdp);
+    ASSERT_TRUE(server.start()) << server.lastError();
+    const std::string command = std::string(KXNETCLI_PROGRAM) + " --tcp --seconds 1 " +
+                                server.url(TestRtspServer::kH264) + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[512];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(output.find("the server does not offer RTP over TCP; try without --tcp"),
+              std::string::npos)
+        << output;
+}
+#endif
 
 TEST_F(ApiTest, OddRepliesAreLoggedOncePerSession) {
     ScriptedRtspServer server;
