@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "UdpSocket.h"
 #include "UsageEnvironment.h"
@@ -73,6 +74,27 @@ void MultiFramedRTPSource::expectSsrc(uint32_t ssrc) {
     }
     m_haveSsrc = true;
     m_ssrc = ssrc;
+    m_announcedUnseen = true;
+    m_candidatePackets = 0;
+}
+
+bool MultiFramedRTPSource::adoptInsteadOfAnnounced(uint32_t ssrc) {
+    if (!m_announcedUnseen) return false;
+    if (m_candidatePackets == 0 || ssrc != m_candidateSsrc) {
+        m_candidateSsrc = ssrc;
+        m_candidatePackets = 0;
+    }
+    if (++m_candidatePackets < kAdoptAfter) return false;
+    m_ssrc = ssrc;
+    m_announcedUnseen = false;
+    m_reorder.reset();
+    m_frames.abort();
+    resetDepacketizer();
+    m_clock.reset();
+    envir().notice(UsageEnvironment::Notice::Tolerated,
+                   "RTP of another SSRC than the SETUP reply named, taken after " +
+                       std::to_string(kAdoptAfter) + " packets");
+    return true;
 }
 
 void MultiFramedRTPSource::onSocketReadable(void* clientData) {
@@ -104,7 +126,9 @@ void MultiFramedRTPSource::handlePacket(const uint8_t* data, size_t size) {
     if (!m_haveSsrc) {
         m_haveSsrc = true;
         m_ssrc = header.ssrc;
-    } else if (header.ssrc != m_ssrc) {
+    } else if (header.ssrc == m_ssrc) {
+        m_announcedUnseen = false;
+    } else if (!adoptInsteadOfAnnounced(header.ssrc)) {
         // Not the stream's sender. A server that restarts with a new SSRC falls silent for
         // this source and is reconnected.
         ++m_foreignSsrc;

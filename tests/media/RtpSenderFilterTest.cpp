@@ -121,8 +121,8 @@ struct Fed {
         Medium::close(sink);
         Medium::close(source);
     }
-    void push(uint32_t ssrc, uint16_t firstSeq, uint8_t fill) {
-        for (uint16_t i = 0; i < 3; ++i) {
+    void push(uint32_t ssrc, uint16_t firstSeq, uint8_t fill, uint16_t count = 3) {
+        for (uint16_t i = 0; i < count; ++i) {
             const auto p = rtpPacket(0, static_cast<uint16_t>(firstSeq + i), ssrc,
                                      std::vector<uint8_t>(8, fill));
             source->handlePacket(p.data(), p.size());
@@ -152,6 +152,18 @@ TEST(RtpSenderFilterTest, TheAnnouncedSsrcWinsOverTheFirstPacket) {
     fed.push(0x2222, 500, 0xBB);
     EXPECT_EQ(fed.framesOf(0xAA), 0u);
     EXPECT_EQ(fed.framesOf(0xBB), 3u);
+}
+
+// A server that names one SSRC and sends with another (from its own address and port) is
+// still played, after a run of packets, rather than never.
+TEST(RtpSenderFilterTest, AWrongAnnouncementGivesWayToASteadySender) {
+    Fed fed;
+    fed.source->expectSsrc(0x2222);
+    fed.push(0x1111, 100, 0xAA, MultiFramedRTPSource::kAdoptAfter + 5);
+    EXPECT_EQ(fed.framesOf(0xAA), 6u);
+    EXPECT_EQ(fed.source->foreignSsrcDropped(), MultiFramedRTPSource::kAdoptAfter - 1);
+    fed.push(0x2222, 500, 0xBB);  // now the other one is foreign
+    EXPECT_EQ(fed.framesOf(0xBB), 0u);
 }
 
 TEST(RtpSenderFilterTest, SocketTakesOnlyTheNamedSender) {

@@ -9,7 +9,9 @@
 //                "D:/log/NetSdk_<date>.log" below the working folder, if that folder exists.
 //
 // Exit status: 0 when frames arrived, 1 when the play could not be started, 2 for a usage
-// error, 3 when the play started but no frame arrived.
+// error, 3 when the play started but no frame arrived. When a play with --tcp cannot be
+// started, the same address is tried once over UDP: if that plays, the server does not offer
+// RTP over TCP, and the tool says so.
 //
 // The sequence is the library's documented one: KX_NET_Init, KX_NET_Login (only stores the
 // address), KX_NET_RealPlay (blocks until PLAY succeeded or failed, at most 5 s),
