@@ -350,16 +350,19 @@ void RTSPClient::Impl::readSocket() {
 }
 
 bool RTSPClient::Impl::onMessage(RtspMessage& message) {
+    // The flag lives in readSocket's frame: it can be read after a handler destroyed us.
+    const bool* destroyed = m_destroyed;
     if (message.isReply) {
         onResponse(message);
     } else {
         onRequest(message);
     }
     // Stop when the client went away or the connection ended meanwhile.
-    return !*m_destroyed && m_state == State::Connected;
+    return !*destroyed && m_state == State::Connected;
 }
 
 bool RTSPClient::Impl::onInterleaved(uint8_t channel, const uint8_t* data, size_t size) {
+    const bool* destroyed = m_destroyed;
     const Route& route = m_routes[channel];
     std::shared_ptr<PacketRoute> target = route.target.lock();
     if (target && size > 0) {
@@ -369,7 +372,7 @@ bool RTSPClient::Impl::onInterleaved(uint8_t channel, const uint8_t* data, size_
             target->rtp->handlePacket(data, size);
         }
     }
-    return !*m_destroyed && m_state == State::Connected;
+    return !*destroyed && m_state == State::Connected;
 }
 
 void RTSPClient::Impl::onRequest(const RtspMessage& request) {

@@ -76,7 +76,8 @@ private:
                 session->subsessions()[0]->sink = video;
                 video->startPlaying(*session->subsessions()[0]->readSource(), nullptr, nullptr);
                 video->onFrame = [this](CollectingSink& s) {
-                    if (s.frames.size() == 3) sendGetParameterCommand(*session, &handler, "");
+                    if (s.frames.size() == 3)
+                        sendGetParameterCommand(*session, &handler, "position");
                 };
                 sendSetupCommand(*session->subsessions()[0], &handler, false, m_tcp);
                 break;
@@ -164,6 +165,7 @@ TEST_F(RtspClientInteropTest, EveryRequestCarriesEachHeaderOnce) {
         EXPECT_GT(request.cseq(), lastCSeq) << request.raw;
         lastCSeq = request.cseq();
     }
+    EXPECT_EQ(requests[requests.size() - 2].body, "position\r\n");  // GET_PARAMETER
     EXPECT_FALSE(requests[0].hasHeader("Authorization"));
     EXPECT_TRUE(requests.back().hasHeader("Authorization"));
 }
