@@ -131,6 +131,12 @@ void BasicRTCPInstance::onSocketReadable(void* clientData) {
         if (destroyed) return;
     }
     self->m_destroyed = nullptr;
+    if (!self->m_reportedForeign && self->m_socket != nullptr &&
+        self->m_socket->foreignDropped() > 0) {
+        self->m_reportedForeign = true;
+        self->envir().notice(UsageEnvironment::Notice::Refused,
+                             "RTCP from a sender other than the server dropped");
+    }
 }
 
 void BasicRTCPInstance::handlePacket(const uint8_t* data, size_t size) {

@@ -69,6 +69,7 @@ private:
     std::shared_ptr<InterleavedLink> m_link;
     uint8_t m_channel = 0;
     uint64_t m_reportsSent = 0;
+    bool m_reportedForeign = false;
     int64_t m_interval = kReportInterval;
     bool* m_destroyed = nullptr;
     uint8_t m_receiveBuffer[8192];

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "UdpSocket.h"
 #include "UsageEnvironment.h"
@@ -51,8 +52,49 @@ void MultiFramedRTPSource::attachSocket(UdpSocket* socket) {
 }
 
 void MultiFramedRTPSource::detachSocket() {
-    if (m_socket != nullptr) m_socket->unwatch();
+    if (m_socket != nullptr) {
+        m_socket->unwatch();
+        m_foreignSenderTotal += m_socket->foreignDropped();
+    }
     m_socket = nullptr;
+}
+
+uint64_t MultiFramedRTPSource::foreignSenderDropped() const {
+    return m_foreignSenderTotal + (m_socket ? m_socket->foreignDropped() : 0);
+}
+
+void MultiFramedRTPSource::expectSsrc(uint32_t ssrc) {
+    if (m_haveSsrc && ssrc == m_ssrc) return;
+    if (m_haveSsrc) {
+        // Packets taken so far came from another sender: forget them.
+        m_reorder.reset();
+        m_frames.abort();
+        resetDepacketizer();
+        m_clock.reset();
+    }
+    m_haveSsrc = true;
+    m_ssrc = ssrc;
+    m_announcedUnseen = true;
+    m_candidatePackets = 0;
+}
+
+bool MultiFramedRTPSource::adoptInsteadOfAnnounced(uint32_t ssrc) {
+    if (!m_announcedUnseen) return false;
+    if (m_candidatePackets == 0 || ssrc != m_candidateSsrc) {
+        m_candidateSsrc = ssrc;
+        m_candidatePackets = 0;
+    }
+    if (++m_candidatePackets < kAdoptAfter) return false;
+    m_ssrc = ssrc;
+    m_announcedUnseen = false;
+    m_reorder.reset();
+    m_frames.abort();
+    resetDepacketizer();
+    m_clock.reset();
+    envir().notice(UsageEnvironment::Notice::Tolerated,
+                   "RTP of another SSRC than the SETUP reply named, taken after " +
+                       std::to_string(kAdoptAfter) + " packets");
+    return true;
 }
 
 void MultiFramedRTPSource::onSocketReadable(void* clientData) {
@@ -69,6 +111,11 @@ void MultiFramedRTPSource::readSocket() {
         if (destroyed) return;
     }
     m_destroyed = nullptr;
+    if (!m_reportedSender && m_socket != nullptr && m_socket->foreignDropped() > 0) {
+        m_reportedSender = true;
+        envir().notice(UsageEnvironment::Notice::Refused,
+                       "RTP from a sender other than the server dropped");
+    }
 }
 
 void MultiFramedRTPSource::handlePacket(const uint8_t* data, size_t size) {
@@ -76,16 +123,21 @@ void MultiFramedRTPSource::handlePacket(const uint8_t* data, size_t size) {
     if (!header.parse(data, size)) return;
     if (m_payloadType >= 0 && header.payloadType != m_payloadType) return;
     const int64_t now = g_get_monotonic_time();
-    if (!m_haveSsrc || header.ssrc != m_ssrc) {
-        // A new sender (or a restarted one): start over with its numbering and clock.
-        if (m_haveSsrc) {
-            m_reorder.reset();
-            m_frames.abort();
-            resetDepacketizer();
-            m_clock.reset();
-        }
+    if (!m_haveSsrc) {
         m_haveSsrc = true;
         m_ssrc = header.ssrc;
+    } else if (header.ssrc == m_ssrc) {
+        m_announcedUnseen = false;
+    } else if (!adoptInsteadOfAnnounced(header.ssrc)) {
+        // Not the stream's sender. A server that restarts with a new SSRC falls silent for
+        // this source and is reconnected.
+        ++m_foreignSsrc;
+        if (!m_reportedSsrc) {
+            m_reportedSsrc = true;
+            envir().notice(UsageEnvironment::Notice::Refused,
+                           "RTP of an SSRC other than the stream's dropped");
+        }
+        return;
     }
     m_stats.onPacket(header.ssrc, header.sequenceNumber, header.timestamp, now, m_clock.rate());
     m_reorder.insert(header.sequenceNumber, data, size, now);

@@ -36,6 +36,16 @@ public:
     // The first packet of a new PLAY range carries this sequence number (RTP-Info).
     void expectSequenceNumber(uint16_t seq);
 
+    // The sender's SSRC as the server announced it. Without this the first packet's SSRC is
+    // taken. Packets of any other SSRC are dropped (and counted). A server that announces one
+    // SSRC and sends another: when none of the announced one has come and kAdoptAfter packets
+    // in a row carry the same other SSRC (they passed the sender check), that one is taken.
+    void expectSsrc(uint32_t ssrc);
+    uint64_t foreignSsrcDropped() const { return m_foreignSsrc; }
+    static constexpr unsigned kAdoptAfter = 64;
+    // Datagrams the socket dropped because of their sender (0 over TCP).
+    uint64_t foreignSenderDropped() const;
+
     // RTCP sender report of the sending SSRC.
     void onSenderReport(uint32_t ssrc, uint32_t ntpSeconds, uint32_t ntpFraction,
                         uint32_t rtpTimestamp);
@@ -67,6 +77,8 @@ protected:
 private:
     void onOrderedPacket(const uint8_t* packet, size_t size, bool lossBefore) override;
     void deliverFrames();
+    // A packet of another SSRC than the announced one: true when it is taken from now on.
+    bool adoptInsteadOfAnnounced(uint32_t ssrc);
     void armReorderTimer();
     void readSocket();
     static void onSocketReadable(void* clientData);
@@ -84,6 +96,13 @@ private:
     std::vector<uint8_t> m_receiveBuffer;
     bool m_haveSsrc = false;
     uint32_t m_ssrc = 0;
+    uint64_t m_foreignSsrc = 0;
+    bool m_announcedUnseen = false;  // expectSsrc named one that no packet carried yet
+    uint32_t m_candidateSsrc = 0;
+    unsigned m_candidatePackets = 0;
+    uint64_t m_foreignSenderTotal = 0;  // of sockets detached before
+    bool m_reportedSsrc = false;
+    bool m_reportedSender = false;
     uint32_t m_lastTimestamp = 0;
     bool m_delivering = false;
     bool* m_destroyed = nullptr;

@@ -3,12 +3,6 @@
 // RTSPClientReplies.cpp.
 #include "RTSPClient.h"
 
-#include <gio/gio.h>
-#include <gst/rtsp/gstrtspconnection.h>
-#include <gst/rtsp/gstrtspmessage.h>
-#include <gst/rtsp/gstrtsptransport.h>
-#include <gst/rtsp/gstrtspurl.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,23 +29,23 @@ unsigned RTSPClient::sessionTimeoutParameter() const {
 }
 
 namespace {
-void addSession(GstRTSPMessage* msg, const std::string& id) {
-    if (!id.empty()) gst_rtsp_message_add_header(msg, GST_RTSP_HDR_SESSION, id.c_str());
+void addSession(RtspRequest& request, const std::string& id) {
+    if (!id.empty()) request.set("Session", id);
 }
 }  // namespace
 
 unsigned RTSPClient::sendOptionsCommand(responseHandler* handler) {
     Impl::Request r;
-    if (!m_impl->build(r, Kind::Options, GST_RTSP_OPTIONS, m_impl->m_requestUrl, handler)) return 0;
+    if (!m_impl->build(r, Kind::Options, "OPTIONS", m_impl->m_requestUrl, handler)) return 0;
     return m_impl->dispatch(r);
 }
 
 unsigned RTSPClient::sendDescribeCommand(responseHandler* handler) {
     Impl::Request r;
-    if (!m_impl->build(r, Kind::Describe, GST_RTSP_DESCRIBE, m_impl->m_requestUrl, handler)) {
+    if (!m_impl->build(r, Kind::Describe, "DESCRIBE", m_impl->m_requestUrl, handler)) {
         return 0;
     }
-    gst_rtsp_message_add_header(r.message, GST_RTSP_HDR_ACCEPT, "application/sdp");
+    r.message.set("Accept", "application/sdp");
     return m_impl->dispatch(r);
 }
 
@@ -79,9 +73,15 @@ unsigned RTSPClient::sendSetupCommand(MediaSubsession& subsession, responseHandl
         transport = "RTP/AVP;unicast;client_port=" + ports;
     }
     const std::string url = resolveControlUrl(impl.baseUrl(), subsession.controlPath());
-    if (!impl.build(r, Kind::Setup, GST_RTSP_SETUP, url, handler)) return 0;
-    gst_rtsp_message_add_header(r.message, GST_RTSP_HDR_TRANSPORT, transport.c_str());
+    if (!impl.build(r, Kind::Setup, "SETUP", url, handler)) return 0;
+    r.message.set("Transport", transport);
     addSession(r.message, impl.m_sessionId);
+    if (!streamUsingTCP && !forceMulticastOnUnspecified && !impl.m_peerIp.empty()) {
+        // From now on the subsession's sockets take packets from the server's address only.
+        MediaSubsession::Impl& s = *subsession.m_impl;
+        if (s.rtpSocket) s.rtpSocket->acceptOnlyFrom(impl.m_peerIp, 0);
+        if (s.rtcpSocket) s.rtcpSocket->acceptOnlyFrom(impl.m_peerIp, 0);
+    }
     return impl.dispatch(r);
 }
 
@@ -97,13 +97,13 @@ unsigned RTSPClient::sendPlayCommand(MediaSession& session, responseHandler* han
     }
     Impl::Request r;
     r.session = &session;
-    if (!impl.build(r, Kind::Play, GST_RTSP_PLAY, impl.sessionUrl(session), handler)) return 0;
+    if (!impl.build(r, Kind::Play, "PLAY", impl.sessionUrl(session), handler)) return 0;
     addSession(r.message, impl.m_sessionId);
-    gst_rtsp_message_add_header(r.message, GST_RTSP_HDR_RANGE, range);
+    r.message.set("Range", range);
     if (scale != 1.0f) {
         char text[32];
         std::snprintf(text, sizeof text, "%.6g", static_cast<double>(scale));
-        gst_rtsp_message_add_header(r.message, GST_RTSP_HDR_SCALE, text);
+        r.message.set("Scale", text);
     }
     return impl.dispatch(r);
 }
@@ -113,16 +113,13 @@ unsigned RTSPClient::sendGetParameterCommand(MediaSession& session, responseHand
     Impl& impl = *m_impl;
     Impl::Request r;
     r.session = &session;
-    if (!impl.build(r, Kind::GetParameter, GST_RTSP_GET_PARAMETER, impl.sessionUrl(session),
-                    handler)) {
+    if (!impl.build(r, Kind::GetParameter, "GET_PARAMETER", impl.sessionUrl(session), handler)) {
         return 0;
     }
     addSession(r.message, impl.m_sessionId);
     if (parameterName != nullptr && parameterName[0] != '\0') {
-        const std::string body = std::string(parameterName) + "\r\n";
-        gst_rtsp_message_add_header(r.message, GST_RTSP_HDR_CONTENT_TYPE, "text/parameters");
-        gst_rtsp_message_set_body(r.message, reinterpret_cast<const guint8*>(body.data()),
-                                  static_cast<guint>(body.size()));
+        r.message.set("Content-Type", "text/parameters");
+        r.message.body = std::string(parameterName) + "\r\n";
     }
     return impl.dispatch(r);
 }
@@ -131,7 +128,7 @@ unsigned RTSPClient::sendTeardownCommand(MediaSession& session, responseHandler*
     Impl& impl = *m_impl;
     Impl::Request r;
     r.session = &session;
-    if (!impl.build(r, Kind::Teardown, GST_RTSP_TEARDOWN, impl.sessionUrl(session), handler)) {
+    if (!impl.build(r, Kind::Teardown, "TEARDOWN", impl.sessionUrl(session), handler)) {
         return 0;
     }
     addSession(r.message, impl.m_sessionId);

@@ -1,6 +1,10 @@
 // RTSPClient: one RTSP conversation with one server, on the environment's loop thread.
 // One call per request; each reply goes to the request's response handler, on the loop
-// thread, never from inside the send call.
+// thread, never from inside the send call. Requests carry exactly one line per header. Replies
+// are read tolerantly (RtspWireReader.h): a reply without CSeq answers the request in flight,
+// and each departure from the usual form is reported once through the environment's notice
+// handler. Over UDP, RTP and RTCP are taken only from the server's address (and the ports its
+// SETUP reply names), and only of the SSRC it names or the first one seen.
 #pragma once
 
 #include <memory>

@@ -1,11 +1,10 @@
-// RTSPClient's connection: an asynchronous TCP connect on the session's context, then
-// GstRTSPConnection and GstRTSPWatch. Requests wait in a queue until the connection stands;
-// failures reach the handlers from a loop timer, never from inside a send call; interleaved
-// "$" frames are routed by channel to the RTP source or RTCP instance set up on it.
+// RTSPClient's connection: an asynchronous TCP connect on the session's context, then the
+// socket is read and written by the client itself, without blocking. Reads take large chunks
+// into the wire reader, which cuts them into interleaved "$" frames (routed by channel to the
+// RTP source or RTCP instance set up on it) and RTSP messages. Requests wait in a queue until
+// the connection stands; failures reach the handlers from a loop timer, never from inside a
+// send call.
 #include <gio/gio.h>
-#include <gst/rtsp/gstrtspconnection.h>
-#include <gst/rtsp/gstrtspmessage.h>
-#include <gst/rtsp/gstrtsptransport.h>
 #include <gst/rtsp/gstrtspurl.h>
 
 #include <cstdio>
@@ -22,7 +21,11 @@
 namespace kx::media {
 
 namespace {
-constexpr guint kMaxReplyBodyBytes = 4u << 20;
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr int kMaxReadsPerWakeup = 4;  // let the other sources of the loop run in between
+// Bytes the server has not taken yet: past this, RTCP frames are dropped and requests fail
+// (a server that stops reading for that long is gone).
+constexpr size_t kMaxOutputBytes = 256 * 1024;
 }  // namespace
 
 using namespace rtsp;
@@ -76,44 +79,30 @@ RTSPClient::Impl::~Impl() {
         g_cancellable_cancel(m_cancellable);
     }
     if (m_cancellable) g_object_unref(m_cancellable);
-    for (Request& r : m_queued) gst_rtsp_message_free(r.message);
-    for (Request& r : m_awaiting) gst_rtsp_message_free(r.message);
     releaseConnection();
 }
 
 void RTSPClient::Impl::releaseConnection() {
-    GstRTSPWatch* watch = m_watch;
-    GstRTSPConnection* connection = m_connection;
-    GSocketConnection* socketConnection = m_socketConnection;
-    m_watch = nullptr;
-    m_connection = nullptr;
-    m_socketConnection = nullptr;
-    if (watch == nullptr && connection == nullptr && socketConnection == nullptr) return;
-    if (watch) g_source_destroy(reinterpret_cast<GSource*>(watch));
-    struct Leftovers {
-        GstRTSPWatch* watch;
-        GstRTSPConnection* connection;
-        GSocketConnection* socketConnection;
-    };
-    auto freeAll = [](gpointer p) -> gboolean {
-        auto* l = static_cast<Leftovers*>(p);
-        if (l->watch) gst_rtsp_watch_unref(l->watch);
-        if (l->connection) gst_rtsp_connection_free(l->connection);
-        if (l->socketConnection) g_object_unref(l->socketConnection);
-        delete l;
-        return G_SOURCE_REMOVE;
-    };
-    auto* leftovers = new Leftovers{watch, connection, socketConnection};
-    if (m_inCallback > 0) {
-        // Called from inside the watch's dispatch, which still uses the connection after the
-        // callback returns: free it on the next loop iteration.
-        GSource* idle = g_idle_source_new();
-        g_source_set_callback(idle, freeAll, leftovers, nullptr);
-        g_source_attach(idle, m_context);
-        g_source_unref(idle);
-    } else {
-        freeAll(leftovers);
+    // Sources destroyed from inside their own dispatch stay valid until it returns; the
+    // callers return at once after a release.
+    if (m_readSource) {
+        g_source_destroy(m_readSource);
+        g_source_unref(m_readSource);
+        m_readSource = nullptr;
     }
+    if (m_writeSource) {
+        g_source_destroy(m_writeSource);
+        g_source_unref(m_writeSource);
+        m_writeSource = nullptr;
+    }
+    m_socket = nullptr;
+    if (m_socketConnection) {
+        g_io_stream_close(G_IO_STREAM(m_socketConnection), nullptr, nullptr);
+        g_object_unref(m_socketConnection);
+        m_socketConnection = nullptr;
+    }
+    m_output.clear();
+    m_outputStart = 0;
 }
 
 void RTSPClient::Impl::connectDone(GObject* source, GAsyncResult* result, gpointer data) {
@@ -151,44 +140,21 @@ void RTSPClient::Impl::onConnectFailed(int code, const std::string& text) {
 
 void RTSPClient::Impl::onConnected(GSocketConnection* connection) {
     m_socketConnection = connection;
-    GSocket* socket = g_socket_connection_get_socket(connection);
-    std::string ip = m_host;
-    guint16 port = m_port;
-    if (GSocketAddress* remote = g_socket_get_remote_address(socket, nullptr)) {
+    m_socket = g_socket_connection_get_socket(connection);
+    if (GSocketAddress* remote = g_socket_get_remote_address(m_socket, nullptr)) {
         GInetAddress* inet = g_inet_socket_address_get_address(G_INET_SOCKET_ADDRESS(remote));
         gchar* text = g_inet_address_to_string(inet);
-        ip = text;
+        m_peerIp = text ? text : "";
         g_free(text);
-        port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(remote));
         g_object_unref(remote);
     }
-    GstRTSPConnection* conn = nullptr;
-    if (gst_rtsp_connection_create_from_socket(socket, ip.c_str(), port, nullptr, &conn) !=
-            GST_RTSP_OK ||
-        conn == nullptr) {
-        onConnectFailed(kErrorConnect, "cannot set up the RTSP connection");
-        return;
-    }
-    m_connection = conn;
-    // A reply body is read whole into memory: a server announcing (or sending) more than any
-    // session description needs is refused instead of being buffered without bound.
-    gst_rtsp_connection_set_content_length_limit(conn, kMaxReplyBodyBytes);
     // The connect timeout stays on the socket and would close an idle connection.
-    g_socket_set_timeout(socket, 0);
-    if (GSocket* s = gst_rtsp_connection_get_read_socket(conn)) g_socket_set_timeout(s, 0);
-    if (GSocket* s = gst_rtsp_connection_get_write_socket(conn)) g_socket_set_timeout(s, 0);
-
-    GstRTSPWatchFuncs funcs;
-    std::memset(&funcs, 0, sizeof funcs);
-    funcs.message_received = &watchMessage;
-    funcs.closed = &watchClosed;
-    funcs.error_full = &watchError;
-    m_watch = gst_rtsp_watch_new(conn, &funcs, this, nullptr);
-    gst_rtsp_watch_attach(m_watch, m_context);
-    // Handlers never iterate this context themselves, so the watch need not be blocked while
-    // it dispatches: blocking removes and re-adds its descriptors, each time waking the
-    // context, which cost several system calls per interleaved packet.
-    g_source_set_can_recurse(reinterpret_cast<GSource*>(m_watch), TRUE);
+    g_socket_set_timeout(m_socket, 0);
+    g_socket_set_blocking(m_socket, FALSE);
+    m_readSource =
+        g_socket_create_source(m_socket, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), nullptr);
+    g_source_set_callback(m_readSource, G_SOURCE_FUNC(&onReadable), this, nullptr);
+    g_source_attach(m_readSource, m_context);
     m_state = State::Connected;
     m_link->writer = this;
 
@@ -197,20 +163,19 @@ void RTSPClient::Impl::onConnected(GSocketConnection* connection) {
     for (Request& r : queued) send(r);
 }
 
-bool RTSPClient::Impl::build(Request& r, Kind kind, GstRTSPMethod method, const std::string& url,
+bool RTSPClient::Impl::build(Request& r, Kind kind, const char* method, const std::string& url,
                              responseHandler* handler) {
     r.kind = kind;
     r.handler = handler;
-    r.cseq = m_nextCSeq++;
-    r.message = nullptr;
-    GstRTSPMessage* msg = nullptr;
-    if (gst_rtsp_message_new_request(&msg, method, url.c_str()) != GST_RTSP_OK) {
+    r.message = RtspRequest{};
+    if (url.empty() || url.find_first_of(" \r\n") != std::string::npos) {
         fail(r, kErrorBadUrl, "cannot build the request");
         return false;
     }
-    gst_rtsp_message_add_header(msg, GST_RTSP_HDR_CSEQ, std::to_string(r.cseq).c_str());
-    gst_rtsp_message_add_header(msg, GST_RTSP_HDR_USER_AGENT, kUserAgent);
-    r.message = msg;
+    r.message.method = method;
+    r.message.uri = url;
+    r.message.cseq = m_nextCSeq++;
+    r.message.set("User-Agent", kUserAgent);
     return true;
 }
 
@@ -219,32 +184,89 @@ unsigned RTSPClient::Impl::dispatch(Request& r) {
         case State::Failed: {
             const std::string why = m_env.getResultMsg();
             fail(r, m_failCode, why.empty() ? "not connected" : why);
-            gst_rtsp_message_free(r.message);
             return 0;
         }
         case State::Connecting:
             m_queued.push_back(r);
-            return r.cseq;
+            return r.message.cseq;
         case State::Connected:
             break;
     }
-    const unsigned cseq = r.cseq;
+    const unsigned cseq = r.message.cseq;
     send(r);
     return cseq;
 }
 
 void RTSPClient::Impl::send(Request& request) {
-    if (m_state != State::Connected || m_watch == nullptr) {
+    if (m_state != State::Connected || m_socket == nullptr) {
         fail(request, kErrorClosed, "the connection is closed");
-        gst_rtsp_message_free(request.message);
         return;
     }
-    if (gst_rtsp_watch_send_message(m_watch, request.message, nullptr) != GST_RTSP_OK) {
+    const std::string bytes = request.message.serialize(
+        m_auth.authorization(request.message.method, request.message.uri));
+    if (bytes.empty()) {
         fail(request, kErrorSend, "cannot send the request");
-        gst_rtsp_message_free(request.message);
         return;
     }
     m_awaiting.push_back(request);
+    if (!write(bytes)) {
+        // The request is in m_awaiting: the connection's failure fails it like the others.
+        if (m_state == State::Connected) {
+            onConnectionLost(kErrorSend, "the RTSP server does not take requests any more");
+        }
+    }
+}
+
+bool RTSPClient::Impl::write(const std::string& bytes) {
+    if (m_socket == nullptr) return false;
+    const size_t waiting = m_output.size() - m_outputStart;
+    // Past the bound an RTCP frame is simply not sent; a request cannot be sent at all.
+    if (waiting + bytes.size() > kMaxOutputBytes) return false;
+    if (m_outputStart > 0) {  // keep only what still waits
+        m_output.erase(0, m_outputStart);
+        m_outputStart = 0;
+    }
+    m_output += bytes;
+    flushOutput();
+    return m_socket != nullptr;
+}
+
+void RTSPClient::Impl::flushOutput() {
+    while (m_socket != nullptr && m_outputStart < m_output.size()) {
+        GError* error = nullptr;
+        const gssize n = g_socket_send(m_socket, m_output.data() + m_outputStart,
+                                       m_output.size() - m_outputStart, nullptr, &error);
+        if (n > 0) {
+            m_outputStart += static_cast<size_t>(n);
+            continue;
+        }
+        const bool wouldBlock = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK);
+        g_clear_error(&error);
+        if (!wouldBlock) {
+            onConnectionLost(kErrorClosed, "the RTSP connection broke while sending");
+            return;
+        }
+        if (m_writeSource == nullptr) {
+            m_writeSource = g_socket_create_source(m_socket, G_IO_OUT, nullptr);
+            g_source_set_callback(m_writeSource, G_SOURCE_FUNC(&onWritable), this, nullptr);
+            g_source_attach(m_writeSource, m_context);
+        }
+        return;
+    }
+    m_output.clear();
+    m_outputStart = 0;
+    if (m_writeSource != nullptr) {
+        g_source_destroy(m_writeSource);
+        g_source_unref(m_writeSource);
+        m_writeSource = nullptr;
+    }
+}
+
+gboolean RTSPClient::Impl::onWritable(GSocket*, GIOCondition, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    // flushOutput removes this source once everything is written.
+    self->flushOutput();
+    return G_SOURCE_CONTINUE;
 }
 
 void RTSPClient::Impl::fail(Request& request, int code, const std::string& text) {
@@ -258,10 +280,7 @@ void RTSPClient::Impl::failAll(int code, const std::string& text) {
     all.swap(m_queued);
     for (Request& r : m_awaiting) all.push_back(r);
     m_awaiting.clear();
-    for (Request& r : all) {
-        fail(r, code, text);
-        gst_rtsp_message_free(r.message);
-    }
+    for (Request& r : all) fail(r, code, text);
 }
 
 void RTSPClient::Impl::onFailureTimer(void* clientData) {
@@ -277,105 +296,116 @@ void RTSPClient::Impl::onFailureTimer(void* clientData) {
     self->m_destroyed = nullptr;
 }
 
-GstRTSPResult RTSPClient::Impl::watchMessage(GstRTSPWatch*, GstRTSPMessage* message,
-                                             gpointer data) {
-    auto* self = static_cast<Impl*>(data);
+void RTSPClient::Impl::onConnectionLost(int code, const std::string& text) {
+    m_state = State::Failed;
+    m_failCode = code;
+    m_link->writer = nullptr;
+    m_env.setResultMsg(text);
+    releaseConnection();
+    failAll(code, text);
+}
+
+gboolean RTSPClient::Impl::onReadable(GSocket*, GIOCondition, gpointer data) {
+    static_cast<Impl*>(data)->readSocket();
+    return G_SOURCE_CONTINUE;  // a release has destroyed the source already
+}
+
+void RTSPClient::Impl::readSocket() {
     bool destroyed = false;
-    bool* outer = self->m_destroyed;
-    self->m_destroyed = &destroyed;
-    ++self->m_inCallback;
-    self->onMessage(message);
-    if (destroyed) {
-        if (outer) *outer = true;
-        return GST_RTSP_OK;
+    bool* outer = m_destroyed;
+    m_destroyed = &destroyed;
+    for (int i = 0; i < kMaxReadsPerWakeup && m_socket != nullptr; ++i) {
+        GError* error = nullptr;
+        uint8_t* space = m_reader.reserve(kReadChunk);
+        const gssize n = g_socket_receive(m_socket, reinterpret_cast<gchar*>(space), kReadChunk,
+                                          nullptr, &error);
+        if (n < 0) {
+            const bool wouldBlock =
+                g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK) != FALSE;
+            const std::string why = error ? error->message : "read error";
+            g_clear_error(&error);
+            if (!wouldBlock) onConnectionLost(kErrorClosed, "the RTSP connection broke: " + why);
+            break;
+        }
+        if (n == 0) {
+            onConnectionLost(kErrorClosed, "the RTSP server closed the connection");
+            break;
+        }
+        m_reader.commit(static_cast<size_t>(n));
+        const bool ok = m_reader.parse(*this);
+        if (destroyed) {
+            if (outer) *outer = true;
+            return;
+        }
+        if (!ok) {
+            if (!m_reader.error().empty() && m_state == State::Connected) {
+                onConnectionLost(kErrorMalformed, "malformed RTSP reply: " + m_reader.error());
+            }
+            break;
+        }
+        reportDeviations(m_reader.deviations());
+        if (static_cast<size_t>(n) < kReadChunk) break;  // drained for now
     }
-    --self->m_inCallback;
-    self->m_destroyed = outer;
-    return GST_RTSP_OK;
+    m_destroyed = outer;
 }
 
-GstRTSPResult RTSPClient::Impl::watchClosed(GstRTSPWatch*, gpointer data) {
-    auto* self = static_cast<Impl*>(data);
-    self->m_state = State::Failed;
-    self->m_failCode = kErrorClosed;
-    self->m_link->writer = nullptr;
-    self->m_env.setResultMsg("the RTSP server closed the connection");
-    self->failAll(kErrorClosed, "the RTSP server closed the connection");
-    return GST_RTSP_OK;
-}
-
-GstRTSPResult RTSPClient::Impl::watchError(GstRTSPWatch*, GstRTSPResult result, GstRTSPMessage*,
-                                           guint, gpointer data) {
-    auto* self = static_cast<Impl*>(data);
-    self->m_state = State::Failed;
-    self->m_link->writer = nullptr;
-    const int code = result == GST_RTSP_EPARSE ? kErrorMalformed : kErrorClosed;
-    self->m_failCode = code;
-    gchar* text = gst_rtsp_strresult(result);
-    const std::string message = std::string("RTSP connection error: ") + (text ? text : "");
-    g_free(text);
-    self->m_env.setResultMsg(message);
-    self->failAll(code, message);
-    return GST_RTSP_OK;
-}
-
-void RTSPClient::Impl::onMessage(GstRTSPMessage* message) {
-    switch (gst_rtsp_message_get_type(message)) {
-        case GST_RTSP_MESSAGE_DATA:
-            onData(message);
-            break;
-        case GST_RTSP_MESSAGE_RESPONSE:
-            onResponse(message);
-            break;
-        case GST_RTSP_MESSAGE_REQUEST:
-            onRequest(message);
-            break;
-        default:
-            break;
+bool RTSPClient::Impl::onMessage(RtspMessage& message) {
+    // The flag lives in readSocket's frame: it can be read after a handler destroyed us.
+    const bool* destroyed = m_destroyed;
+    if (message.isReply) {
+        onResponse(message);
+    } else {
+        onRequest(message);
     }
+    // Stop when the client went away or the connection ended meanwhile.
+    return !*destroyed && m_state == State::Connected;
 }
 
-void RTSPClient::Impl::onData(GstRTSPMessage* message) {
-    guint8 channel = 0;
-    if (gst_rtsp_message_parse_data(message, &channel) != GST_RTSP_OK) return;
+bool RTSPClient::Impl::onInterleaved(uint8_t channel, const uint8_t* data, size_t size) {
+    const bool* destroyed = m_destroyed;
     const Route& route = m_routes[channel];
     std::shared_ptr<PacketRoute> target = route.target.lock();
-    if (!target) return;
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    messageBody(message, data, size);
-    if (data == nullptr || size == 0) return;
-    if (route.rtcp) {
-        if (target->rtcp) target->rtcp->handlePacket(data, size);
-    } else if (target->rtp) {
-        target->rtp->handlePacket(data, size);
+    if (target && size > 0) {
+        if (route.rtcp) {
+            if (target->rtcp) target->rtcp->handlePacket(data, size);
+        } else if (target->rtp) {
+            target->rtp->handlePacket(data, size);
+        }
     }
+    return !*destroyed && m_state == State::Connected;
 }
 
-void RTSPClient::Impl::onRequest(GstRTSPMessage* message) {
+void RTSPClient::Impl::onRequest(const RtspMessage& request) {
     // Servers may ask something of the client (OPTIONS as keep-alive, ANNOUNCE, ...). Only
     // OPTIONS is answered with success.
-    GstRTSPMethod method = GST_RTSP_INVALID;
-    const gchar* uri = nullptr;
-    GstRTSPVersion version;
-    if (gst_rtsp_message_parse_request(message, &method, &uri, &version) != GST_RTSP_OK) return;
-    GstRTSPMessage* reply = nullptr;
-    const GstRTSPStatusCode code =
-        method == GST_RTSP_OPTIONS ? GST_RTSP_STS_OK : GST_RTSP_STS_NOT_IMPLEMENTED;
-    if (gst_rtsp_message_new_response(&reply, code, nullptr, message) != GST_RTSP_OK) return;
-    if (m_watch != nullptr) gst_rtsp_watch_send_message(m_watch, reply, nullptr);
-    gst_rtsp_message_free(reply);
+    const long cseq = request.cseq();
+    std::string reply =
+        request.method == "OPTIONS" ? "RTSP/1.0 200 OK\r\n" : "RTSP/1.0 501 Not Implemented\r\n";
+    if (cseq >= 0) reply += "CSeq: " + std::to_string(cseq) + "\r\n";
+    reply += "\r\n";
+    write(reply);
+}
+
+void RTSPClient::Impl::reportDeviations(unsigned deviations) {
+    const unsigned fresh = deviations & ~m_reportedDeviations;
+    if (fresh == 0) return;
+    m_reportedDeviations |= fresh;
+    for (unsigned bit = 1; bit != 0 && bit <= fresh; bit <<= 1) {
+        if ((fresh & bit) == 0) continue;
+        m_env.notice(UsageEnvironment::Notice::Tolerated,
+                     std::string("the server sent ") + rtspDeviationText(bit));
+    }
 }
 
 bool RTSPClient::Impl::sendInterleaved(uint8_t channel, const uint8_t* data, size_t size) {
-    if (m_state != State::Connected || m_watch == nullptr || size > 0xFFFF) return false;
-    GstRTSPMessage message;
-    std::memset(&message, 0, sizeof message);
-    if (gst_rtsp_message_init_data(&message, channel) != GST_RTSP_OK) return false;
-    gst_rtsp_message_set_body(&message, data, static_cast<guint>(size));
-    const bool ok = gst_rtsp_watch_send_message(m_watch, &message, nullptr) == GST_RTSP_OK;
-    gst_rtsp_message_unset(&message);
-    return ok;
+    if (m_state != State::Connected || m_socket == nullptr || size > 0xFFFF) return false;
+    std::string frame(4 + size, '\0');
+    frame[0] = '$';
+    frame[1] = static_cast<char>(channel);
+    frame[2] = static_cast<char>(size >> 8);
+    frame[3] = static_cast<char>(size & 0xFF);
+    if (size > 0) std::memcpy(&frame[4], data, size);
+    return write(frame);
 }
 
 }  // namespace kx::media

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <gio/gio.h>
-#include <gst/rtsp/gstrtspconnection.h>
-#include <gst/rtsp/gstrtspmessage.h>
 
 #include <array>
 #include <memory>
@@ -18,7 +16,9 @@
 #include "MediaSessionImpl.h"
 #include "RTSPClient.h"
 #include "RtspMessageUtil.h"
+#include "RtspRequest.h"
 #include "RtspUrlUtil.h"
+#include "RtspWireReader.h"
 
 namespace kx::media {
 
@@ -33,12 +33,11 @@ enum class Kind { Options, Describe, Setup, Play, GetParameter, Teardown };
 
 using rtsp::Kind;
 
-struct RTSPClient::Impl final : public InterleavedWriter {
+struct RTSPClient::Impl final : public InterleavedWriter, private RtspWireReader::Handler {
     struct Request {
-        unsigned cseq = 0;
         Kind kind = Kind::Options;
         responseHandler* handler = nullptr;
-        GstRTSPMessage* message = nullptr;  // kept for sending later and for the auth retry
+        RtspRequest message;  // kept for sending later and for the auth retry
         MediaSession* session = nullptr;
         MediaSubsession* subsession = nullptr;
         bool streamUsingTCP = false;
@@ -63,7 +62,7 @@ struct RTSPClient::Impl final : public InterleavedWriter {
     ~Impl();
 
     // Builds a request with CSeq and User-Agent into r.message (false: bad URL, handler failed).
-    bool build(Request& r, Kind kind, GstRTSPMethod method, const std::string& url,
+    bool build(Request& r, Kind kind, const char* method, const std::string& url,
                responseHandler* handler);
     // Sends the built request now or when connected; returns its CSeq or 0.
     unsigned dispatch(Request& r);
@@ -72,14 +71,25 @@ struct RTSPClient::Impl final : public InterleavedWriter {
     void failAll(int code, const std::string& text);
     void onConnected(GSocketConnection* connection);
     void onConnectFailed(int code, const std::string& text);
-    void onMessage(GstRTSPMessage* message);
-    void onResponse(GstRTSPMessage* message);
-    void onData(GstRTSPMessage* message);
-    void onRequest(GstRTSPMessage* message);
-    bool answerChallenge(Request& request, GstRTSPMessage* reply);
-    void handleSetupReply(Request& request, GstRTSPMessage* reply);
-    void handlePlayReply(Request& request, GstRTSPMessage* reply);
-    void applyRtpInfo(MediaSession& session, GstRTSPMessage* reply);
+    // The connection broke (or the server sent what is not RTSP): every request fails.
+    void onConnectionLost(int code, const std::string& text);
+    bool onInterleaved(uint8_t channel, const uint8_t* data, size_t size) override;
+    bool onMessage(RtspMessage& message) override;
+    void onResponse(RtspMessage& reply);
+    void onRequest(const RtspMessage& request);
+    // The request a reply answers (an index into m_awaiting), or m_awaiting.size().
+    size_t matchReply(const RtspMessage& reply);
+    bool answerChallenge(Request& request, const RtspMessage& reply);
+    void handleSetupReply(Request& request, const RtspMessage& reply);
+    void handlePlayReply(Request& request, const RtspMessage& reply);
+    void applyRtpInfo(MediaSession& session, const RtspMessage& reply);
+    // Reports each tolerated deviation (RtspDeviation bits) once per client.
+    void reportDeviations(unsigned deviations);
+    // Queues bytes for the server and writes what the socket takes. False when the
+    // connection is gone or the server has stopped reading (too much waiting).
+    bool write(const std::string& bytes);
+    void flushOutput();
+    void readSocket();
     void joinMulticast(MediaSubsession::Impl& s, const std::string& group, uint16_t rtpPort,
                        uint16_t rtcpPort);
     std::string baseUrl() const { return m_baseUrl.empty() ? m_requestUrl : m_baseUrl; }
@@ -90,10 +100,8 @@ struct RTSPClient::Impl final : public InterleavedWriter {
     void releaseConnection();
 
     static void connectDone(GObject* source, GAsyncResult* result, gpointer data);
-    static GstRTSPResult watchMessage(GstRTSPWatch*, GstRTSPMessage* message, gpointer data);
-    static GstRTSPResult watchClosed(GstRTSPWatch*, gpointer data);
-    static GstRTSPResult watchError(GstRTSPWatch*, GstRTSPResult result, GstRTSPMessage*, guint,
-                                    gpointer data);
+    static gboolean onReadable(GSocket*, GIOCondition, gpointer data);
+    static gboolean onWritable(GSocket*, GIOCondition, gpointer data);
     static void onFailureTimer(void* clientData);
 
     RTSPClient& m_owner;
@@ -111,8 +119,15 @@ struct RTSPClient::Impl final : public InterleavedWriter {
     ConnectOp* m_connectOp = nullptr;
     GCancellable* m_cancellable = nullptr;
     GSocketConnection* m_socketConnection = nullptr;
-    GstRTSPConnection* m_connection = nullptr;
-    GstRTSPWatch* m_watch = nullptr;
+    GSocket* m_socket = nullptr;  // of m_socketConnection, non-blocking
+    GSource* m_readSource = nullptr;
+    GSource* m_writeSource = nullptr;  // only while output waits
+    std::string m_output;              // bytes the socket has not taken yet
+    size_t m_outputStart = 0;
+    std::string m_peerIp;  // the server's address as connected
+    RtspWireReader m_reader;
+    RtspAuthenticator m_auth;
+    unsigned m_reportedDeviations = 0;
     std::shared_ptr<InterleavedLink> m_link;
 
     unsigned m_nextCSeq = 1;
@@ -127,7 +142,6 @@ struct RTSPClient::Impl final : public InterleavedWriter {
     int m_nextChannel = 0;
     std::array<Route, 256> m_routes;
 
-    int m_inCallback = 0;
     bool* m_destroyed = nullptr;
 };
 

@@ -1,10 +1,6 @@
 // RTSPClient's replies: matching by CSeq, answering an authentication challenge, and what
 // SETUP (session, transport, channels, RTCP destination) and PLAY (range, RTP-Info) change.
-#include <gio/gio.h>
-#include <gst/rtsp/gstrtspconnection.h>
-#include <gst/rtsp/gstrtspmessage.h>
-#include <gst/rtsp/gstrtsptransport.h>
-#include <gst/rtsp/gstrtspurl.h>
+#include <glib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,109 +10,87 @@
 
 #include "NptRange.h"
 #include "RTSPClientImpl.h"
+#include "RtspTransport.h"
 #include "UsageEnvironment.h"
 
 namespace kx::media {
 
 using namespace rtsp;
 
-bool RTSPClient::Impl::answerChallenge(Request& request, GstRTSPMessage* reply) {
-    if (request.authRetried || m_user.empty() || m_connection == nullptr) return false;
-    GstRTSPAuthCredential** credentials =
-        gst_rtsp_message_parse_auth_credentials(reply, GST_RTSP_HDR_WWW_AUTHENTICATE);
-    if (credentials == nullptr) return false;
-    GstRTSPAuthCredential* digest = nullptr;
-    bool basic = false;
-    for (GstRTSPAuthCredential** c = credentials; *c != nullptr; ++c) {
-        if ((*c)->scheme == GST_RTSP_AUTH_DIGEST && digest == nullptr) digest = *c;
-        if ((*c)->scheme == GST_RTSP_AUTH_BASIC) basic = true;
-    }
-    bool configured = false;
-    if (digest != nullptr) {
-        gst_rtsp_connection_clear_auth_params(m_connection);
-        gst_rtsp_connection_set_auth(m_connection, GST_RTSP_AUTH_DIGEST, m_user.c_str(),
-                                     m_password.c_str());
-        if (digest->params != nullptr) {
-            for (GstRTSPAuthParam** p = digest->params; *p != nullptr; ++p) {
-                gst_rtsp_connection_set_auth_param(m_connection, (*p)->name, (*p)->value);
-            }
-        }
-        configured = true;
-    } else if (basic) {
-        gst_rtsp_connection_set_auth(m_connection, GST_RTSP_AUTH_BASIC, m_user.c_str(),
-                                     m_password.c_str());
-        configured = true;
-    }
-    gst_rtsp_auth_credentials_free(credentials);
-    if (!configured) return false;
-    // Resend with a new CSeq; the connection adds the Authorization header.
+bool RTSPClient::Impl::answerChallenge(Request& request, const RtspMessage& reply) {
+    if (request.authRetried || m_user.empty() || m_socket == nullptr) return false;
+    if (!m_auth.takeChallenge(reply.values("WWW-Authenticate"), m_user, m_password)) return false;
+    // Resend with a new CSeq; every request from now on carries the Authorization header.
     request.authRetried = true;
-    request.cseq = m_nextCSeq++;
-    gst_rtsp_message_remove_header(request.message, GST_RTSP_HDR_CSEQ, -1);
-    gst_rtsp_message_add_header(request.message, GST_RTSP_HDR_CSEQ,
-                                std::to_string(request.cseq).c_str());
+    request.message.cseq = m_nextCSeq++;
     send(request);
     return true;
 }
 
-void RTSPClient::Impl::onResponse(GstRTSPMessage* message) {
-    GstRTSPStatusCode code = GST_RTSP_STS_INVALID;
-    const gchar* reason = nullptr;
-    GstRTSPVersion version;
-    if (gst_rtsp_message_parse_response(message, &code, &reason, &version) != GST_RTSP_OK) return;
-    // Find the request: by CSeq, or the oldest one when a server leaves CSeq out.
-    size_t index = m_awaiting.size();
-    if (const char* cseqText = firstHeader(message, GST_RTSP_HDR_CSEQ)) {
-        char* end = nullptr;
-        const unsigned long cseq = std::strtoul(cseqText, &end, 10);
+size_t RTSPClient::Impl::matchReply(const RtspMessage& reply) {
+    const long cseq = reply.cseq();
+    if (cseq >= 0) {
         for (size_t i = 0; i < m_awaiting.size(); ++i) {
-            if (m_awaiting[i].cseq == cseq) index = i;
+            if (m_awaiting[i].message.cseq == static_cast<unsigned long>(cseq)) return i;
         }
-    } else if (!m_awaiting.empty()) {
-        index = 0;
+        return m_awaiting.size();  // a reply nobody waits for
     }
-    if (index == m_awaiting.size()) return;  // a reply nobody waits for
+    // Without CSeq: the request in flight. Requests go one at a time, apart from keep-alives
+    // (GET_PARAMETER), whose answers matter least: any other request comes first.
+    if (m_awaiting.empty()) return 0;
+    reportDeviations(kDeviationNoCSeq);
+    for (size_t i = 0; i < m_awaiting.size(); ++i) {
+        if (m_awaiting[i].kind != Kind::GetParameter) return i;
+    }
+    return 0;
+}
+
+void RTSPClient::Impl::onResponse(RtspMessage& reply) {
+    const size_t index = matchReply(reply);
+    if (index >= m_awaiting.size()) return;
     Request request = m_awaiting[index];
     m_awaiting.erase(m_awaiting.begin() + static_cast<std::ptrdiff_t>(index));
 
-    if (code == GST_RTSP_STS_UNAUTHORIZED && answerChallenge(request, message)) return;
+    if (reply.status == 401 && answerChallenge(request, reply)) return;
 
-    const int status = static_cast<int>(code);
     int resultCode = 0;
     char* resultString = nullptr;
-    if (status < 200 || status >= 300) {
-        resultCode = status;
-        resultString = newString(std::to_string(status) + " " + (reason ? reason : ""));
+    if (reply.status < 200 || reply.status >= 300) {
+        resultCode = reply.status;
+        resultString = newString(std::to_string(reply.status) + " " + reply.reason);
     } else {
-        const uint8_t* body = nullptr;
-        size_t bodySize = 0;
-        messageBody(message, body, bodySize);
+        const std::string& body = reply.body;
         switch (request.kind) {
-            case Kind::Options:
-                resultString = newString(headerValues(message, GST_RTSP_HDR_PUBLIC));
+            case Kind::Options: {
+                std::string methods;
+                for (const std::string& value : reply.values("Public")) {
+                    if (!methods.empty()) methods += ", ";
+                    methods += value;
+                }
+                resultString = newString(methods);
                 break;
+            }
             case Kind::Describe: {
-                const char* base = firstHeader(message, GST_RTSP_HDR_CONTENT_BASE);
-                if (base == nullptr) base = firstHeader(message, GST_RTSP_HDR_CONTENT_LOCATION);
-                m_baseUrl = base != nullptr ? base : m_requestUrl;
-                resultString = newString(body, bodySize);
+                const std::string* base = reply.header("Content-Base");
+                if (base == nullptr) base = reply.header("Content-Location");
+                m_baseUrl = base != nullptr && !base->empty() ? *base : m_requestUrl;
+                resultString = newString(body);
                 break;
             }
             case Kind::Setup:
-                handleSetupReply(request, message);
-                if (bodySize > 0) resultString = newString(body, bodySize);
+                handleSetupReply(request, reply);
+                if (!body.empty()) resultString = newString(body);
                 break;
             case Kind::Play:
-                handlePlayReply(request, message);
-                if (bodySize > 0) resultString = newString(body, bodySize);
+                handlePlayReply(request, reply);
+                if (!body.empty()) resultString = newString(body);
                 break;
             case Kind::GetParameter:
             case Kind::Teardown:
-                if (bodySize > 0) resultString = newString(body, bodySize);
+                if (!body.empty()) resultString = newString(body);
                 break;
         }
     }
-    gst_rtsp_message_free(request.message);
     if (request.handler != nullptr) {
         request.handler(&m_owner, resultCode, resultString);
     } else {
@@ -124,37 +98,40 @@ void RTSPClient::Impl::onResponse(GstRTSPMessage* message) {
     }
 }
 
-void RTSPClient::Impl::handleSetupReply(Request& request, GstRTSPMessage* reply) {
+void RTSPClient::Impl::handleSetupReply(Request& request, const RtspMessage& reply) {
     unsigned timeout = 0;
     std::string id;
-    if (parseSessionHeader(firstHeader(reply, GST_RTSP_HDR_SESSION), id, timeout)) {
+    bool unknownParameters = false;
+    const std::string* sessionText = reply.header("Session");
+    if (parseSessionHeader(sessionText ? sessionText->c_str() : nullptr, id, timeout,
+                           &unknownParameters)) {
         m_sessionId = id;
         m_sessionTimeout = timeout;
     }
+    unsigned deviations = unknownParameters ? unsigned(kDeviationSessionParams) : 0u;
     MediaSubsession* sub = request.subsession;
-    if (sub == nullptr) return;
+    if (sub == nullptr) return reportDeviations(deviations);
     MediaSubsession::Impl& s = *sub->m_impl;
     if (s.rtcp != nullptr && m_sessionTimeout > 0 &&
         int64_t(m_sessionTimeout) * 1000000 / 2 < BasicRTCPInstance::kReportInterval) {
         // A server with a short session timeout must hear from us more often than usual.
         s.rtcp->setReportInterval(int64_t(m_sessionTimeout) * 1000000 / 2);
     }
-    GstRTSPTransport* transport = nullptr;
-    gst_rtsp_transport_new(&transport);
-    bool parsed = false;
-    if (const char* text = firstHeader(reply, GST_RTSP_HDR_TRANSPORT)) {
-        parsed = gst_rtsp_transport_parse(text, transport) == GST_RTSP_OK;
-    }
+    RtspTransport transport;
+    const std::string* transportText = reply.header("Transport");
+    const bool parsed =
+        transportText != nullptr && parseTransport(*transportText, transport, &deviations);
+    reportDeviations(deviations);
+    // The server names the sender's SSRC: packets of any other are not taken.
+    if (parsed && transport.hasSsrc && s.source != nullptr) s.source->expectSsrc(transport.ssrc);
     if (request.streamUsingTCP) {
         int rtpChannel = request.channel;
-        if (parsed && transport->lower_transport == GST_RTSP_LOWER_TRANS_TCP &&
-            transport->interleaved.min >= 0 && transport->interleaved.min <= 255) {
-            rtpChannel = transport->interleaved.min;
+        if (parsed && transport.tcp && transport.interleavedMin >= 0) {
+            rtpChannel = transport.interleavedMin;
         }
         int rtcpChannel = rtpChannel + 1;
-        if (parsed && transport->interleaved.max > transport->interleaved.min &&
-            transport->interleaved.max <= 255) {
-            rtcpChannel = transport->interleaved.max;
+        if (parsed && transport.interleavedMax > transport.interleavedMin) {
+            rtcpChannel = transport.interleavedMax;
         }
         s.streamingOverTcp = true;
         s.rtpChannel = rtpChannel;
@@ -172,40 +149,46 @@ void RTSPClient::Impl::handleSetupReply(Request& request, GstRTSPMessage* reply)
                 s.rtcp->setInterleavedDestination(m_link, static_cast<uint8_t>(rtcpChannel));
             }
         }
-    } else if (parsed && transport->lower_transport == GST_RTSP_LOWER_TRANS_UDP_MCAST &&
-               transport->destination != nullptr && transport->port.min > 0) {
-        joinMulticast(s, transport->destination, static_cast<uint16_t>(transport->port.min),
-                      static_cast<uint16_t>(transport->port.max > transport->port.min
-                                                ? transport->port.max
-                                                : transport->port.min + 1));
+    } else if (parsed && transport.multicast && !transport.destination.empty() &&
+               transport.portMin > 0) {
+        joinMulticast(
+            s, transport.destination, static_cast<uint16_t>(transport.portMin),
+            static_cast<uint16_t>(transport.portMax > transport.portMin ? transport.portMax
+                                                                        : transport.portMin + 1));
     } else if (parsed) {
-        s.serverRtpPort = static_cast<uint16_t>(transport->server_port.min);
-        s.serverRtcpPort =
-            static_cast<uint16_t>(transport->server_port.max > 0 ? transport->server_port.max
-                                                                 : transport->server_port.min + 1);
-        std::string host = transport->source ? transport->source : "";
-        if (host.empty() && m_connection) {
-            const gchar* ip = gst_rtsp_connection_get_ip(m_connection);
-            if (ip) host = ip;
+        s.serverRtpPort = static_cast<uint16_t>(transport.serverPortMin);
+        s.serverRtcpPort = static_cast<uint16_t>(
+            transport.serverPortMax > 0
+                ? transport.serverPortMax
+                : (transport.serverPortMin > 0 ? transport.serverPortMin + 1 : 0));
+        // RTP and RTCP are taken from the server's address only, and from the ports it
+        // named, when it named them.
+        if (!m_peerIp.empty()) {
+            if (s.rtpSocket) s.rtpSocket->acceptOnlyFrom(m_peerIp, s.serverRtpPort);
+            if (s.rtcpSocket) s.rtcpSocket->acceptOnlyFrom(m_peerIp, s.serverRtcpPort);
         }
+        std::string host = transport.source.empty() ? m_peerIp : transport.source;
         if (s.rtcp && s.serverRtcpPort != 0 && !host.empty()) {
             s.rtcp->setUdpDestination(host, s.serverRtcpPort);
         }
     }
-    gst_rtsp_transport_free(transport);
 }
 
-void RTSPClient::Impl::applyRtpInfo(MediaSession& session, GstRTSPMessage* reply) {
-    // "RTP-Info: url=<control>;seq=<n>;rtptime=<t>, url=..." (GStreamer splits it at the
-    // commas into several entries).
-    for (gint i = 0;; ++i) {
-        gchar* value = nullptr;
-        if (gst_rtsp_message_get_header(reply, GST_RTSP_HDR_RTP_INFO, &value, i) != GST_RTSP_OK) {
-            break;
-        }
-        if (value == nullptr) continue;
+void RTSPClient::Impl::applyRtpInfo(MediaSession& session, const RtspMessage& reply) {
+    // "RTP-Info: url=<control>;seq=<n>;rtptime=<t>, url=..." (one entry per stream, on one
+    // or several header lines).
+    std::vector<std::string> entries;
+    for (const std::string& line : reply.values("RTP-Info")) {
+        gchar** parts = g_strsplit(line.c_str(), ",", 64);
+        for (gchar** p = parts; p != nullptr && *p != nullptr; ++p) entries.push_back(*p);
+        g_strfreev(parts);
+    }
+    for (const std::string& entry : entries) {
+        const char* value = entry.c_str();
         std::string url;
         long seq = -1;
+        bool hasSsrc = false;
+        guint64 ssrc = 0;
         gchar** params = g_strsplit(value, ";", -1);
         for (gchar** p = params; p != nullptr && *p != nullptr; ++p) {
             gchar* item = g_strstrip(*p);
@@ -215,6 +198,10 @@ void RTSPClient::Impl::applyRtpInfo(MediaSession& session, GstRTSPMessage* reply
                 char* end = nullptr;
                 const long n = std::strtol(item + 4, &end, 10);
                 if (end != item + 4 && *end == '\0' && n >= 0 && n <= 65535) seq = n;
+            } else if (g_ascii_strncasecmp(item, "ssrc=", 5) == 0) {
+                gchar* end = nullptr;
+                ssrc = g_ascii_strtoull(item + 5, &end, 16);
+                hasSsrc = end != item + 5 && *end == '\0' && ssrc <= 0xFFFFFFFFull;
             }
         }
         g_strfreev(params);
@@ -229,6 +216,7 @@ void RTSPClient::Impl::applyRtpInfo(MediaSession& session, GstRTSPMessage* reply
                  url.compare(url.size() - s.control.size(), s.control.size(), s.control) == 0 &&
                  url[url.size() - s.control.size() - 1] == '/');
             if (match) {
+                if (hasSsrc) s.source->expectSsrc(static_cast<uint32_t>(ssrc));
                 s.source->expectSequenceNumber(static_cast<uint16_t>(seq));
                 break;
             }
@@ -257,12 +245,13 @@ void RTSPClient::Impl::joinMulticast(MediaSubsession::Impl& s, const std::string
     }
 }
 
-void RTSPClient::Impl::handlePlayReply(Request& request, GstRTSPMessage* reply) {
+void RTSPClient::Impl::handlePlayReply(Request& request, const RtspMessage& reply) {
     MediaSession* session = request.session;
     if (session == nullptr) return;
     applyRtpInfo(*session, reply);
     NptRange range;
-    if (!range.parse(firstHeader(reply, GST_RTSP_HDR_RANGE))) return;
+    const std::string* rangeText = reply.header("Range");
+    if (rangeText == nullptr || !range.parse(rangeText->c_str())) return;
     const double end = range.end < 0 ? 0.0 : range.end;
     session->m_impl->hasRange = true;
     session->m_impl->rangeStart = range.start;

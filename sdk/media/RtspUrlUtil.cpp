@@ -48,7 +48,8 @@ std::string resolveControlUrl(const std::string& base, const std::string& contro
     return base + "/" + c;
 }
 
-bool parseSessionHeader(const char* value, std::string& id, unsigned& timeoutSeconds) {
+bool parseSessionHeader(const char* value, std::string& id, unsigned& timeoutSeconds,
+                        bool* unknownParameters) {
     if (value == nullptr) return false;
     const std::string v(value);
     const size_t semi = v.find(';');
@@ -70,6 +71,8 @@ bool parseSessionHeader(const char* value, std::string& id, unsigned& timeoutSec
                 if (ok)
                     timeoutSeconds = static_cast<unsigned>(std::strtoul(num.c_str(), nullptr, 10));
             }
+        } else if (!param.empty() && unknownParameters != nullptr) {
+            *unknownParameters = true;
         }
         pos = next;
     }

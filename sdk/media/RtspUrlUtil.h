@@ -14,7 +14,9 @@ std::string resolveControlUrl(const std::string& base, const std::string& contro
 // user without a ':'. Any other URL comes back unchanged.
 std::string withPasswordField(const std::string& url);
 
-// "Session: <id>[;timeout=<seconds>]". False when there is no id.
-bool parseSessionHeader(const char* value, std::string& id, unsigned& timeoutSeconds);
+// "Session: <id>[;timeout=<seconds>]". False when there is no id. Other parameters are
+// skipped; *unknownParameters (when given) is set when there were any.
+bool parseSessionHeader(const char* value, std::string& id, unsigned& timeoutSeconds,
+                        bool* unknownParameters = nullptr);
 
 }  // namespace kx::media

@@ -1,6 +1,8 @@
 #include "UdpSocket.h"
 
+#include <arpa/inet.h>
 #include <gio/gio.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
@@ -127,15 +129,35 @@ void UdpSocket::unwatch() {
     m_source = nullptr;
 }
 
+void UdpSocket::acceptOnlyFrom(const std::string& ipv4, uint16_t port) {
+    in_addr address{};
+    if (::inet_pton(AF_INET, ipv4.c_str(), &address) != 1) return;  // not IPv4: unchanged
+    m_filter = true;
+    m_allowedAddress = address.s_addr;
+    m_allowedPort = port;
+}
+
 long UdpSocket::receive(uint8_t* buffer, size_t size) {
     // Straight to the descriptor: no GError allocation for every "would block".
     const int fd = g_socket_get_fd(m_socket);
-    for (;;) {
-        const ssize_t n = ::recv(fd, buffer, size, 0);
-        if (n >= 0) return static_cast<long>(n);
-        if (errno == EINTR) continue;
-        return -1;
+    for (int foreign = 0; foreign < 256;) {
+        sockaddr_in from{};
+        socklen_t fromSize = sizeof from;
+        const ssize_t n =
+            ::recvfrom(fd, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (m_filter && (from.sin_family != AF_INET || from.sin_addr.s_addr != m_allowedAddress ||
+                         (m_allowedPort != 0 && ntohs(from.sin_port) != m_allowedPort))) {
+            ++m_foreignDropped;
+            ++foreign;
+            continue;
+        }
+        return static_cast<long>(n);
     }
+    return -1;  // more may wait: the socket stays readable and is read again
 }
 
 bool UdpSocket::sendTo(const std::string& host, uint16_t port, const uint8_t* data, size_t size) {

@@ -40,6 +40,12 @@ public:
     void watch(GMainContext* context, ReadableFunc* onReadable, void* clientData);
     void unwatch();
 
+    // From now on datagrams from any other sender are read and dropped: only those from this
+    // IPv4 address (and this port, unless 0) are received. Until called: every sender.
+    void acceptOnlyFrom(const std::string& ipv4, uint16_t port);
+    // Datagrams dropped because of their sender.
+    uint64_t foreignDropped() const { return m_foreignDropped; }
+
     // Non-blocking receive of one datagram: its size, or -1 when none waits (or on error).
     long receive(uint8_t* buffer, size_t size);
     // Sends one datagram to host:port (IPv4 text); false on failure.
@@ -54,6 +60,10 @@ private:
     GSocketAddress* m_dest = nullptr;
     std::string m_destHost;
     uint16_t m_destPort = 0;
+    bool m_filter = false;
+    uint32_t m_allowedAddress = 0;  // network byte order
+    uint16_t m_allowedPort = 0;     // host byte order; 0: any
+    uint64_t m_foreignDropped = 0;
 };
 
 }  // namespace kx::media

@@ -60,9 +60,24 @@ public:
     const char* getResultMsg() const { return m_resultMsg.c_str(); }
     void setResultMsg(std::string msg) { m_resultMsg = std::move(msg); }
 
+    // What the layer tells its user about a server: a departure from the protocol it
+    // tolerated, or packets it refused (from another sender, of another SSRC). Objects of
+    // the layer report each kind once. Called on the loop thread.
+    enum class Notice { Tolerated, Refused };
+    using NoticeFunc = void(void* clientData, Notice kind, const char* text);
+    void setNoticeHandler(NoticeFunc* handler, void* clientData) {
+        m_noticeHandler = handler;
+        m_noticeData = clientData;
+    }
+    void notice(Notice kind, const std::string& text) const {
+        if (m_noticeHandler != nullptr) m_noticeHandler(m_noticeData, kind, text.c_str());
+    }
+
 private:
     TaskScheduler& m_scheduler;
     std::string m_resultMsg;
+    NoticeFunc* m_noticeHandler = nullptr;
+    void* m_noticeData = nullptr;
 };
 
 }  // namespace kx::media

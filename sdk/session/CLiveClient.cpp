@@ -19,6 +19,7 @@ CLiveClient::CLiveClient(int32_t loginHandle)
       m_nLoginHandle(loginHandle) {
     m_pDataBuf.reset(new (std::nothrow) uint8_t[kInitialDataBufSize]);
     m_nDataBufSize = m_pDataBuf ? kInitialDataBufSize : 0;
+    m_pEnv->setNoticeHandler(&CLiveClient::MediaNotice, this);
 }
 
 CLiveClient::~CLiveClient() {

@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -149,6 +151,9 @@ private:
     static void SubsessionAfterPlaying(void* subsession);
     static void SubsessionByeHandler(void* subsession);
     static CLiveClient* SessionOf(kx::media::RTSPClient* client);
+    // What the RTSP/RTP layer tells about the server, logged once per session.
+    static void MediaNotice(void* session, kx::media::UsageEnvironment::Notice kind,
+                            const char* text);
     void SetupNextSubsession(CRTSPClient* client);
     kx::media::MediaSink* CreateSink(kx::media::MediaSubsession& sub);
     void ShutdownStream(CRTSPClient* client);
@@ -199,6 +204,7 @@ private:
     int32_t m_bUseTcp = 0;
     int32_t m_bForceMulticast = 0;
     bool m_bSupportGetParameter = false;
+    std::set<std::string> m_loggedNotices;  // session thread
     uint32_t m_nSessionTimeout = 60;
     std::thread m_hThread;
     std::atomic<char> m_cEventLoopWatch{0};

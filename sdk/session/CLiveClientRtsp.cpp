@@ -50,6 +50,20 @@ CLiveClient* CLiveClient::SessionOf(kx::media::RTSPClient* client) {
     return client == nullptr ? nullptr : static_cast<CRTSPClient*>(client)->m_pLiveClient;
 }
 
+void CLiveClient::MediaNotice(void* session, kx::media::UsageEnvironment::Notice kind,
+                              const char* text) {
+    auto* self = static_cast<CLiveClient*>(session);
+    const bool refused = kind == kx::media::UsageEnvironment::Notice::Refused;
+    // Once per session, across reconnections; the layer reports each kind once per object.
+    if (self == nullptr || text == nullptr || self->m_loggedNotices.size() >= 64 ||
+        !self->m_loggedNotices.insert(text).second) {
+        return;
+    }
+    KX_LOG(refused ? LOG_WARNING : LOG_DETAIL, "[%s] RealHandle:%d, %s \n",
+           refused ? "CLiveClient::RefusedPackets" : "CLiveClient::ToleratedReply",
+           self->m_nRealHandle.load(), text);
+}
+
 void CLiveClient::SendOptions(CRTSPClient* client) {
     client->sendOptionsCommand(&CLiveClient::ContinueAfterOPTIONS);
 }
@@ -160,6 +174,16 @@ void CLiveClient::ContinueAfterSETUP(kx::media::RTSPClient* rtsp, int code, char
                "resultString:%s \n",
                "CLiveClient::ContinueAfterSETUP", self->m_nRealHandle.load(), code,
                sub->mediumName(), sub->codecName(), logText(text).c_str());
+        if (code > 0) {
+            // The server refused: say why, so that a refused transport is told apart from a
+            // missing stream or a wrong password.
+            const bool tcpRefused = code == 461 && self->m_bUseTcp != 0;
+            KX_LOG(LOG_ERROR,
+                   "[%s] RealHandle:%d, the server refused SETUP of %s/%s over %s: RTSP/1.0 %s%s\n",
+                   "CLiveClient::ContinueAfterSETUP", self->m_nRealHandle.load(), sub->mediumName(),
+                   sub->codecName(), self->m_bUseTcp != 0 ? "TCP" : "UDP", orEmpty(text),
+                   tcpRefused ? " (the server does not offer RTP over TCP)" : "");
+        }
         owned.reset();
         if (code != 0) {
             self->SetupNextSubsession(client);

@@ -1,3 +1,6 @@
+#include <strings.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -58,11 +61,64 @@ int trackFromUri(const std::string& uri) {
     return value;
 }
 
+// The reply's head rewritten in the odd forms asked for; the body stays as it is.
+std::string withQuirks(const std::string& reply, unsigned quirks) {
+    if (quirks == 0) return reply;
+    const size_t headEnd = reply.find("\r\n\r\n");
+    if (headEnd == std::string::npos) return reply;
+    std::vector<std::string> lines;
+    for (size_t pos = 0; pos < headEnd;) {
+        const size_t end = reply.find("\r\n", pos);
+        lines.push_back(reply.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    std::string head;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string line = lines[i];
+        if (i == 0) {
+            if (quirks & ScriptedRtspServer::kQuirkExtraSpaces) {
+                line.replace(line.find(' '), 1, "  ");
+                line.replace(line.find(' ', 11), 1, "  ");
+            }
+            head += line + "\r\n";
+            continue;
+        }
+        const size_t colon = line.find(':');
+        std::string name = line.substr(0, colon);
+        std::string value = line.substr(colon + 2);
+        if ((quirks & ScriptedRtspServer::kQuirkNoCSeq) && name == "CSeq") continue;
+        if ((quirks & ScriptedRtspServer::kQuirkSessionParams) && name == "Session") {
+            value += ";mode=live;x-id=7";
+        }
+        if ((quirks & ScriptedRtspServer::kQuirkTransportOrder) && name == "Transport") {
+            const size_t semi = value.find(';');
+            if (semi != std::string::npos)
+                value = value.substr(semi + 1) + ";" + value.substr(0, semi);
+        }
+        if (quirks & ScriptedRtspServer::kQuirkLowerCaseHeaders) {
+            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        const bool spaced = (quirks & ScriptedRtspServer::kQuirkExtraSpaces) != 0;
+        head += name + (spaced ? ":   " : ": ") + value + (spaced ? "  " : "") + "\r\n";
+    }
+    return head + reply.substr(headEnd + 2);
+}
+
 }  // namespace
 
 std::string ScriptedRtspServer::buildReply(Connection& connection, const RtspRequest& request,
                                            const Behaviour& behaviour, bool& startPlay) {
+    return withQuirks(buildPlainReply(connection, request, behaviour, startPlay), behaviour.quirks);
+}
+
+std::string ScriptedRtspServer::buildPlainReply(Connection& connection, const RtspRequest& request,
+                                                const Behaviour& behaviour, bool& startPlay) {
     const std::string cseq = "CSeq: " + request.header("CSeq") + "\r\n";
+    if (!behaviour.authorization.empty() &&
+        request.header("Authorization") != behaviour.authorization) {
+        return "RTSP/1.0 401 Unauthorized\r\n" + cseq +
+               "WWW-Authenticate: Basic realm=\"scripted\"\r\n\r\n";
+    }
     const auto statusIt = behaviour.status.find(request.method);
     if (statusIt != behaviour.status.end()) {
         return "RTSP/1.0 " + std::to_string(statusIt->second) + " " +
@@ -100,8 +156,12 @@ std::string ScriptedRtspServer::buildReply(Connection& connection, const RtspReq
         std::string reply;
         int first = 0;
         int second = 0;
-        if (requested.find("/TCP") != std::string::npos ||
-            requested.find("interleaved=") != std::string::npos) {
+        const bool tcp = requested.find("/TCP") != std::string::npos ||
+                         requested.find("interleaved=") != std::string::npos;
+        if (tcp && behaviour.refuseTcp) {
+            return "RTSP/1.0 461 Unsupported Transport\r\n" + cseq + "\r\n";
+        }
+        if (tcp) {
             transport.tcp = true;
             if (!parsePair(requested, "interleaved", first, second)) {
                 first = 2 * track;
@@ -131,8 +191,11 @@ std::string ScriptedRtspServer::buildReply(Connection& connection, const RtspReq
                 g_object_unref(local);
             }
             reply = "RTP/AVP;unicast;client_port=" + std::to_string(first) + "-" +
-                    std::to_string(second) + ";server_port=" + std::to_string(serverPorts[0]) +
-                    "-" + std::to_string(serverPorts[1]) + ";ssrc=" + ssrc;
+                    std::to_string(second);
+            if (behaviour.nameUdpSender) {
+                reply += ";server_port=" + std::to_string(serverPorts[0]) + "-" +
+                         std::to_string(serverPorts[1]) + ";ssrc=" + ssrc;
+            }
         }
         if (connection.sessionId.empty()) {
             connection.sessionId = "5C21" + std::to_string(1000 + connection.id);

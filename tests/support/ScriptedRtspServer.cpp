@@ -189,6 +189,29 @@ void ScriptedRtspServer::setTrackPlan(int track, RtpPlan plan) {
     m_behaviour.plans[track] = std::move(plan);
 }
 
+void ScriptedRtspServer::setQuirks(unsigned quirks) {
+    std::lock_guard lock(m_mutex);
+    m_behaviour.quirks = quirks;
+}
+
+void ScriptedRtspServer::setBasicAuth(std::string user, std::string password) {
+    const std::string pair = user + ":" + password;
+    gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(pair.data()), pair.size());
+    std::lock_guard lock(m_mutex);
+    m_behaviour.authorization = std::string("Basic ") + encoded;
+    g_free(encoded);
+}
+
+void ScriptedRtspServer::setRefuseTcp(bool refuse) {
+    std::lock_guard lock(m_mutex);
+    m_behaviour.refuseTcp = refuse;
+}
+
+void ScriptedRtspServer::setNameUdpSender(bool name) {
+    std::lock_guard lock(m_mutex);
+    m_behaviour.nameUdpSender = name;
+}
+
 // ---- observation -------------------------------------------------------------------------
 
 std::vector<RtspRequest> ScriptedRtspServer::requests() const {
@@ -381,6 +404,7 @@ void ScriptedRtspServer::readFrom(Connection& connection) {
         }
         if (input.size() < headerEnd + 4 + contentLength) return;
         request.body = input.substr(headerEnd + 4, contentLength);
+        request.raw = input.substr(0, headerEnd + 4);
         input.erase(0, headerEnd + 4 + contentLength);
         handleRequest(connection, std::move(request));
     }

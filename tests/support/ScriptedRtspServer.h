@@ -1,8 +1,9 @@
 // ScriptedRtspServer: a tiny RTSP server of our own on 127.0.0.1 for the faults a real server
 // does not produce on demand: silence, error replies, odd session descriptions, a Public list
 // without GET_PARAMETER, chosen session timeouts, RTP of any payload type (prepared H.264 NAL
-// units, "PRIVATE", "G7221"), streams that stop mid-way, RTCP BYE, dropped connections.
-// Every request it receives is recorded with its headers and arrival time.
+// units, "PRIVATE", "G7221"), streams that stop mid-way, RTCP BYE, dropped connections,
+// replies in odd but tolerable forms, a password, a refused TCP transport.
+// Every request it receives is recorded with its raw bytes, headers and arrival time.
 //
 // Threads: the server runs on its own thread and GMainContext. Every public member may be
 // called from any other thread; behaviour settings take effect for the next request.
@@ -35,6 +36,7 @@ struct RtspRequest {
     std::string uri;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    std::string raw;  // the request line and header lines exactly as received
     std::chrono::steady_clock::time_point time;
 
     // Value of the first header of that name (case-insensitive); empty when missing.
@@ -79,6 +81,23 @@ public:
     // RTP to send on a track after every successful PLAY (until TEARDOWN, stopRtp() or the
     // connection closes; a plan without loop ends on its own).
     void setTrackPlan(int track, RtpPlan plan);
+    // Reply forms real servers use that depart from the usual one (bits may be combined).
+    enum Quirk : unsigned {
+        kQuirkNoCSeq = 1u << 0,            // no CSeq line in any reply
+        kQuirkLowerCaseHeaders = 1u << 1,  // "cseq:", "session:", "transport:" ...
+        kQuirkExtraSpaces = 1u << 2,       // "RTSP/1.0  200  OK", "CSeq:   3  "
+        kQuirkSessionParams = 1u << 3,     // "Session: <id>;timeout=60;mode=live;x-id=7"
+        kQuirkTransportOrder = 1u << 4,    // the transport protocol last in Transport
+    };
+    void setQuirks(unsigned quirks);
+    // Requests without "Authorization: Basic <user:password>" get 401 with a Basic challenge.
+    void setBasicAuth(std::string user, std::string password);
+    // SETUP asking for RTP over TCP gets 461 Unsupported Transport.
+    void setRefuseTcp(bool refuse);
+    // Whether the Transport of a UDP SETUP reply names server_port and ssrc (default true).
+    // Without them the client takes RTP from any port of 127.0.0.1 and the SSRC of the first
+    // packet: a test may then send the stream from a socket of its own.
+    void setNameUdpSender(bool name);
 
     // ---- actions ---------------------------------------------------------------------
     // Stops sending RTP on every connection now. The plans stay for the next PLAY.
@@ -113,6 +132,10 @@ private:
         std::map<std::string, unsigned> delayMs;
         std::string playRange = "npt=0.000-";
         std::map<int, RtpPlan> plans;
+        unsigned quirks = 0;
+        std::string authorization;  // expected "Basic ..." value; empty: none needed
+        bool refuseTcp = false;
+        bool nameUdpSender = true;
     };
 
     void runOnLoop(std::function<void()> job);
@@ -121,6 +144,8 @@ private:
     void handleRequest(Connection& connection, RtspRequest request);
     std::string buildReply(Connection& connection, const RtspRequest& request,
                            const Behaviour& behaviour, bool& startPlay);
+    std::string buildPlainReply(Connection& connection, const RtspRequest& request,
+                                const Behaviour& behaviour, bool& startPlay);
     void startSenders(Connection& connection, const Behaviour& behaviour);
     void stopSenders(Connection& connection);
     bool sendOnTrack(Connection& connection, int track, bool rtcp,

@@ -9,7 +9,9 @@
 //                "D:/log/NetSdk_<date>.log" below the working folder, if that folder exists.
 //
 // Exit status: 0 when frames arrived, 1 when the play could not be started, 2 for a usage
-// error, 3 when the play started but no frame arrived.
+// error, 3 when the play started but no frame arrived. When a play with --tcp cannot be
+// started, the same address is tried once over UDP: if that plays, the server does not offer
+// RTP over TCP, and the tool says so.
 //
 // The sequence is the library's documented one: KX_NET_Init, KX_NET_Login (only stores the
 // address), KX_NET_RealPlay (blocks until PLAY succeeded or failed, at most 5 s),
@@ -164,6 +166,20 @@ int main(int argc, char** argv) {
                 url.path.c_str(), options.tcp ? "TCP" : "UDP");
     std::fflush(stdout);
     const int32_t play = KX_NET_RealPlay(login, 0, 0, options.tcp ? 1 : 0, url.path.c_str(), 0);
+    if (play == KX_NET_INVALID_HANDLE && options.tcp) {
+        // The library reports only that the start failed. Playing the same address over UDP
+        // tells a server without RTP over TCP apart from other failures (the reason itself is
+        // in the library's log at "error").
+        const int32_t probe = KX_NET_RealPlay(login, 0, 0, 0, url.path.c_str(), 0);
+        if (probe != KX_NET_INVALID_HANDLE) {
+            KX_NET_StopRealPlay(probe);
+            std::fprintf(stderr,
+                         "kxnetcli: the server does not offer RTP over TCP; try without --tcp\n");
+            KX_NET_Logout(login);
+            KX_NET_Cleanup();
+            return 1;
+        }
+    }
     if (play == KX_NET_INVALID_HANDLE) {
         std::fprintf(stderr, "kxnetcli: KX_NET_RealPlay failed\n");
         KX_NET_Logout(login);

@@ -84,6 +84,8 @@ uint16_t clientRtpPort(const ScriptedRtspServer& server) {
 // delivered NAL unit is one that was sent (no half or mixed units), and the clean stream
 // after the bad stretch comes through.
 TEST_F(FaultTest, LossAndReorderingOnUdpKeepFramesFlowing) {
+    // The stream comes from the test's own sender on 127.0.0.1.
+    m_server.setNameUdpSender(false);
     startServer(false);
     const int32_t handle = play(m_server.port(), "/stream", false);
     ASSERT_GE(handle, 1000000);

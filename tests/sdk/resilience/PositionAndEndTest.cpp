@@ -91,6 +91,7 @@ uint16_t clientRtpPort(const ScriptedRtspServer& server) {
 // 25 pictures 40 ms apart, then the sender's clock jumps by three hours, then 25 more: the
 // position stays where it was at the jump (960 ms) and goes on from there (to 1920 ms).
 TEST_F(PositionTest, ThreeHourJumpKeepsThePosition) {
+    m_server.setNameUdpSender(false);  // the stream comes from the test's own sender
     ASSERT_TRUE(m_server.start());
     m_server.setSdp(h264Sdp(false));
     const int32_t handle = play(m_server.port(), "/stream", false);
