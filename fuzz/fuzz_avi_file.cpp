@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int64_t startUs = 0;
     int64_t endUs = 0;
     (void)reader.timeRange(startUs, endUs);
-    (void)reader.frameRate();
+    if (reader.frameRate() < 0) __builtin_trap();
     (void)reader.hasVideo();
     MediaPacket packet;
     for (int i = 0; i < 2000 && reader.read(packet); ++i) kx::fuzz::touch(packet.data, packet.size);
