@@ -6,41 +6,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "DrainingSink.h"
 #include "H264RTPSource.h"
 #include "MPEG4GenericRTPSource.h"
 #include "MPEG4VideoRTPSource.h"
-#include "MediaSink.h"
 #include "SimpleRTPSource.h"
 #include "UsageEnvironment.h"
 
 using namespace kx::media;
 
 namespace {
-
-// Reads every frame into a buffer of the chosen size and forgets it.
-class DrainingSink : public MediaSink {
-public:
-    DrainingSink(UsageEnvironment& env, size_t bufferSize) : MediaSink(env), m_buffer(bufferSize) {}
-    size_t frames = 0;
-
-protected:
-    bool continuePlaying() override {
-        if (fSource == nullptr) return false;
-        fSource->getNextFrame(m_buffer.data(), static_cast<unsigned>(m_buffer.size()),
-                              &afterGetting, this, &onSourceClosure, this);
-        return true;
-    }
-
-private:
-    static void afterGetting(void* clientData, unsigned frameSize, unsigned, struct timeval,
-                             unsigned) {
-        auto* self = static_cast<DrainingSink*>(clientData);
-        if (frameSize > self->m_buffer.size()) __builtin_trap();  // wrote past the buffer
-        ++self->frames;
-        self->continuePlaying();
-    }
-    std::vector<uint8_t> m_buffer;
-};
 
 MultiFramedRTPSource* makeSource(UsageEnvironment& env, const uint8_t*& p, const uint8_t* end) {
     const uint8_t kind = *p++;
@@ -82,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MultiFramedRTPSource* source = makeSource(env, p, end);
     if (source == nullptr) return 0;
     source->setPacketReorderingThresholdTime(0);
-    auto* sink = new DrainingSink(env, bufferSize);
+    auto* sink = new kx::fuzz::DrainingSink(env, bufferSize);
     sink->startPlaying(*source, nullptr, nullptr);
     while (end - p >= 2) {
         const size_t length = size_t(p[0]) << 8 | p[1];

@@ -8,6 +8,9 @@
 #include "NarrowText.h"
 #include "StreamAddress.h"
 
+// A typed address is narrow text: the splitter reads exactly what such a buffer holds.
+static_assert(kStreamAddressMaxLength == kNarrowTextMaxLength);
+
 namespace {
 
 bool IsValidIndex(int nIndex) {

@@ -46,15 +46,16 @@ bool AviReader::timeRange(int64_t& startUs, int64_t& endUs) const {
     if (m_fmt == nullptr) return false;
     startUs = m_fmt->start_time == AV_NOPTS_VALUE ? 0 : m_fmt->start_time;
     if (m_fmt->duration == AV_NOPTS_VALUE || m_fmt->duration < 0) return false;
-    endUs = startUs + m_fmt->duration;
-    return true;
+    // Both come from the file: a sum past 64 bits is no time range.
+    return !__builtin_add_overflow(startUs, m_fmt->duration, &endUs);
 }
 
 int AviReader::frameRate() const {
     if (m_video < 0) return 0;
     const AVRational r = m_fmt->streams[m_video]->avg_frame_rate;
     if (r.num <= 0 || r.den <= 0) return 0;
-    return static_cast<int>((r.num + r.den / 2) / r.den);
+    // In 64 bits: the file's numbers may be as large as an int holds.
+    return static_cast<int>((int64_t{r.num} + r.den / 2) / r.den);
 }
 
 bool AviReader::read(MediaPacket& packet) {

@@ -38,7 +38,7 @@ RTSPClient::Impl::Impl(RTSPClient& owner, UsageEnvironment& env, const char* rts
       m_failureTimer(env.taskScheduler().context(), &onFailureTimer, this) {
     m_link = std::make_shared<InterleavedLink>();
     GstRTSPUrl* url = nullptr;
-    const std::string parsable = withPasswordField(m_url);
+    const std::string parsable = parsableUrl(m_url);
     if (m_url.empty() || gst_rtsp_url_parse(parsable.c_str(), &url) != GST_RTSP_OK ||
         url == nullptr || url->host == nullptr || url->host[0] == '\0') {
         if (url) gst_rtsp_url_free(url);

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "StreamAddress.h"
+
 namespace kx::media {
 
 namespace {
@@ -17,15 +19,17 @@ std::string trim(const std::string& s) {
 }
 }  // namespace
 
-std::string withPasswordField(const std::string& url) {
-    const size_t scheme = url.find("://");
-    if (scheme == std::string::npos) return url;
-    const size_t begin = scheme + 3;
-    const size_t end = std::min(url.find('/', begin), url.size());
-    const size_t at = url.rfind('@', end - 1);
-    if (at == std::string::npos || at < begin || at >= end) return url;
-    if (url.find(':', begin) < at) return url;
-    return url.substr(0, at) + ":" + url.substr(at);
+std::string parsableUrl(const std::string& url) {
+    const std::optional<UserInfoSpan> info = FindUserInfo(url);
+    if (!info) return url;
+    std::string userInfo = url.substr(info->begin, info->at - info->begin);
+    // The URL parser takes the first "@" as the end of the user information: one inside the
+    // password is handed to it encoded (it decodes it again).
+    for (size_t at = userInfo.find('@'); at != std::string::npos; at = userInfo.find('@', at)) {
+        userInfo.replace(at, 1, "%40");
+    }
+    if (userInfo.find(':') == std::string::npos) userInfo += ':';
+    return url.substr(0, info->begin) + userInfo + url.substr(info->at);
 }
 
 std::string resolveControlUrl(const std::string& base, const std::string& control) {

@@ -9,10 +9,12 @@ namespace kx::media {
 // it is; "/path" replaces the base's path; anything else is appended to the base with '/'.
 std::string resolveControlUrl(const std::string& base, const std::string& control);
 
-// The URL with an empty password field added when its user information names a user but no
-// password ("rtsp://user@host/..." becomes "rtsp://user:@host/..."): the URL parser refuses a
-// user without a ':'. Any other URL comes back unchanged.
-std::string withPasswordField(const std::string& url);
+// The URL in the form GStreamer's URL parser splits as FindUserInfo does (common/address):
+// an "@" inside the user information is percent-encoded (that parser ends it at the first
+// "@"), and an empty password field is added when it names a user but no password
+// ("rtsp://user@host/..." becomes "rtsp://user:@host/...": that parser refuses a user
+// without a ':'). A URL without user information comes back unchanged.
+std::string parsableUrl(const std::string& url);
 
 // "Session: <id>[;timeout=<seconds>]". False when there is no id. Other parameters are
 // skipped; *unknownParameters (when given) is set when there were any.

@@ -13,7 +13,8 @@ namespace kx::sdk {
 // Size of every stream address buffer, the NUL included.
 constexpr size_t kRtspUrlSize = 256;
 
-// Writes the stream address of a login into out (outSize bytes, zero-filled first). The port
+// Writes the stream address of a login into out (outSize bytes, zero-filled first). User name
+// and password are percent-encoded (all but letters, digits and "-._~"). The port
 // written is the 32-bit sum of the login's port and portOffset (not reduced to 16 bits); a
 // port of 0 writes none. Returns false, leaving out empty, when the host is empty, the port is
 // above 65534, the path is null, the address would not fit outSize including its NUL, or it

@@ -22,14 +22,21 @@ TEST(ControlUrlTest, ResolvesAgainstTheBase) {
 }
 
 TEST(UrlUserInfoTest, AUserWithoutPasswordGetsAnEmptyPasswordField) {
-    EXPECT_EQ(withPasswordField("rtsp://viewer@10.1.2.3:554/h264"),
-              "rtsp://viewer:@10.1.2.3:554/h264");
-    EXPECT_EQ(withPasswordField("rtsp://viewer@host"), "rtsp://viewer:@host");
+    EXPECT_EQ(parsableUrl("rtsp://viewer@10.1.2.3:554/h264"), "rtsp://viewer:@10.1.2.3:554/h264");
+    EXPECT_EQ(parsableUrl("rtsp://viewer@host"), "rtsp://viewer:@host");
     // Unchanged: with a password, without user information, an '@' only in the path.
-    EXPECT_EQ(withPasswordField("rtsp://u:p@host/a"), "rtsp://u:p@host/a");
-    EXPECT_EQ(withPasswordField("rtsp://host:554/a@b"), "rtsp://host:554/a@b");
-    EXPECT_EQ(withPasswordField("rtsp://host/a"), "rtsp://host/a");
-    EXPECT_EQ(withPasswordField("not a url"), "not a url");
+    EXPECT_EQ(parsableUrl("rtsp://u:p@host/a"), "rtsp://u:p@host/a");
+    EXPECT_EQ(parsableUrl("rtsp://host:554/a@b"), "rtsp://host:554/a@b");
+    EXPECT_EQ(parsableUrl("rtsp://host/a"), "rtsp://host/a");
+    EXPECT_EQ(parsableUrl("not a url"), "not a url");
+}
+
+TEST(UrlUserInfoTest, AnAtInsideThePasswordReachesTheParserEncoded) {
+    EXPECT_EQ(parsableUrl("rtsp://u:p@ss@h:554/a"), "rtsp://u:p%40ss@h:554/a");
+    EXPECT_EQ(parsableUrl("rtsp://u@x@h/a"), "rtsp://u%40x:@h/a");
+    EXPECT_EQ(parsableUrl("rtsp://u:p@h/a@b"), "rtsp://u:p@h/a@b");
+    // Already encoded (as the stream library builds its addresses): unchanged.
+    EXPECT_EQ(parsableUrl("rtsp://u:p%40ss%2F@h/a"), "rtsp://u:p%40ss%2F@h/a");
 }
 
 TEST(SessionHeaderTest, IdAndTimeout) {

@@ -57,8 +57,16 @@ INSTANTIATE_TEST_SUITE_P(
         // A colon inside the user name splits it: the rest becomes the password.
         AcceptedCase{"rtsp://us:er@h:10/p", 1, "us", "er", "h", 10, "/p"},
         AcceptedCase{"rtsp://us:er:pw@h/p", 2, "us", "er:pw", "h", 554, "/p"},
-        // An "@" inside the password ends it; the rest becomes part of the host.
-        AcceptedCase{"rtsp://u:p@ss@h/p", 2, "u", "p", "ss@h", 554, "/p"},
+        // The user information ends at the last "@" before the first "/": the password may
+        // hold "@" (and ":"), an "@" in the path is no user information.
+        AcceptedCase{"rtsp://u:p@ss@h/p", 2, "u", "p@ss", "h", 554, "/p"},
+        AcceptedCase{"rtsp://user:p@ss@host:554/path", 1, "user", "p@ss", "host", 554, "/path"},
+        AcceptedCase{"rtsp://u:a@b:c@h:10/p", 1, "u", "a@b:c", "h", 10, "/p"},
+        AcceptedCase{"rtsp://u:@@h/p", 2, "u", "@", "h", 554, "/p"},
+        AcceptedCase{"rtsp://u@x@h:10/p", 3, "u@x", "", "h", 10, "/p"},
+        AcceptedCase{"rtsp://u:p@h/a@b", 2, "u", "p", "h", 554, "/a@b"},
+        AcceptedCase{"rtsp://h/a@b", 6, "", "", "h", 554, "/a@b"},
+        AcceptedCase{"rtsp://h:10/x@y:20/z", 5, "", "", "h", 10, "/x@y:20/z"},
         // White space after the path ends it.
         AcceptedCase{"rtsp://h:8554/live/main extra words", 5, "", "", "h", 8554, "/live/main"},
         AcceptedCase{"rtsp://h/live\tmore", 6, "", "", "h", 554, "/live"},
@@ -100,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Failing, RefusedAddress,
                              // The scheme is matched exactly, case included.
                              "RTSP://h/p", "rtsp:/h/p", "http://h/p", "", "rtsp://",
                              // Empty parts.
-                             "rtsp:///p", "rtsp://@h", "rtsp://u:@h",
+                             "rtsp:///p", "rtsp://@h", "rtsp://u:@h", "rtsp://@h/p",
                              // Ports beyond 16 bits, or negative.
                              "rtsp://h:65536/p", "rtsp://h:99999999999999999999/p",
                              "rtsp://u:p@h:70000/p", "rtsp://u@h:123456/p", "rtsp://h:-1/p"));

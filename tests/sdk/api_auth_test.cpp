@@ -9,6 +9,8 @@ using Testing::TestRtspServer;
 
 constexpr const char* kUser = "viewer";
 constexpr const char* kPassword = "Pa55-w0rd";
+// Every character that means something in an address.
+constexpr const char* kOddPassword = "p@ss/w:rd%40@";
 
 class Auth : public ApiTest, public ::testing::WithParamInterface<unsigned> {
 protected:
@@ -16,7 +18,7 @@ protected:
         ApiTest::SetUp();
         Testing::RtspServerConfig config;
         config.userName = kUser;
-        config.password = kPassword;
+        config.password = password();
         config.authMethods = GetParam();
         m_server = std::make_unique<TestRtspServer>(config);
         m_server->addLiveMounts();
@@ -26,7 +28,13 @@ protected:
         ApiTest::TearDown();
         m_server.reset();
     }
+    virtual const char* password() const { return kPassword; }
     std::unique_ptr<TestRtspServer> m_server;
+};
+
+class AuthOddPassword : public Auth {
+protected:
+    const char* password() const override { return kOddPassword; }
 };
 
 TEST_P(Auth, RightPasswordPlays) {
@@ -51,6 +59,24 @@ TEST_P(Auth, NoPasswordFails) {
     EXPECT_EQ(play(m_server->port(), TestRtspServer::kPcma, true), -1);
     EXPECT_GE(m_server->connectionCount(), 1u);
 }
+
+TEST_P(AuthOddPassword, PasswordWithAtSlashColonAndPercentPlays) {
+    const int32_t handle =
+        play(m_server->port(), TestRtspServer::kPcma, false, kUser, kOddPassword);
+    ASSERT_GE(handle, 1000000);
+    FrameCollector collector;
+    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    EXPECT_TRUE(collector.waitForCount(KX_DATA_PCMA, 5, 20s));
+    EXPECT_EQ(KX_NET_StopRealPlay(handle), 1);
+    EXPECT_EQ(logText().find(kOddPassword), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Method, AuthOddPassword,
+                         ::testing::Values(unsigned{Tools::kAuthBasic},
+                                           unsigned{Tools::kAuthDigest}),
+                         [](const auto& info) {
+                             return info.param == Tools::kAuthBasic ? "Basic" : "Digest";
+                         });
 
 INSTANTIATE_TEST_SUITE_P(
     Method, Auth, ::testing::Values(unsigned{Tools::kAuthBasic}, unsigned{Tools::kAuthDigest}),

@@ -1,5 +1,5 @@
-// Splitting "rtsp://[user[:password]@]host[:port][/path]" into the parts KX_NET_Login and
-// KX_NET_RealPlay take.
+// Splitting "rtsp://[user[:password]@]host[:port]/path" into the parts KX_NET_Login and
+// KX_NET_RealPlay take, by the rules of SplitStreamAddress (common/address).
 #pragma once
 
 #include <cstdint>

@@ -2,18 +2,17 @@
 
 #include <array>
 
-#include "NarrowText.h"
-
 namespace {
 
 // One step of an address form, read like a scan format.
 enum class Step {
     Scheme,        // the literal "rtsp://"
     Colon,         // the literal ":"
-    At,            // the literal "@"
-    UserToColon,   // user name: everything up to ":"
-    UserToAt,      // user name: everything up to "@"
-    PasswordToAt,  // password: everything up to "@"
+    At,            // the "@" that ends the user information
+    NoUserInfo,    // the address has no user information
+    UserToColon,   // user name: the user information up to its first ":"
+    UserToAt,      // user name: the whole user information
+    PasswordToAt,  // password: the rest of the user information
     HostToColon,   // host: everything up to ":"
     HostToSlash,   // host: everything up to "/"
     Port,          // decimal number, white space before it skipped
@@ -31,8 +30,9 @@ constexpr std::array<Form, 6> kForms = {{
     {Step::Scheme, Step::UserToAt, Step::At, Step::HostToColon, Step::Colon, Step::Port, Step::Path,
      Step::End},
     {Step::Scheme, Step::UserToAt, Step::At, Step::HostToSlash, Step::Path, Step::End},
-    {Step::Scheme, Step::HostToColon, Step::Colon, Step::Port, Step::Path, Step::End},
-    {Step::Scheme, Step::HostToSlash, Step::Path, Step::End},
+    {Step::Scheme, Step::NoUserInfo, Step::HostToColon, Step::Colon, Step::Port, Step::Path,
+     Step::End},
+    {Step::Scheme, Step::NoUserInfo, Step::HostToSlash, Step::Path, Step::End},
 }};
 
 // White space as the C locale's isspace sees it.
@@ -48,7 +48,33 @@ enum class Outcome { Matched, NoMatch, Refused };
 
 class Scanner {
 public:
-    explicit Scanner(std::string_view text) : m_text(text) {}
+    Scanner(std::string_view text, std::optional<UserInfoSpan> userInfo)
+        : m_text(text), m_userInfo(userInfo) {}
+
+    // The user name: up to the first ":" of the user information, or all of it when `whole`.
+    bool User(bool whole, std::string& out) {
+        if (!m_userInfo || m_pos != m_userInfo->begin) return false;
+        const std::string_view info = m_text.substr(m_pos, m_userInfo->at - m_pos);
+        const std::size_t colon = whole ? info.size() : info.find(':');
+        if (colon == std::string_view::npos) return false;
+        return Take(colon, out);
+    }
+
+    // The password: the rest of the user information, "@" and ":" included.
+    bool Password(std::string& out) {
+        if (!m_userInfo || m_pos > m_userInfo->at) return false;
+        return Take(m_userInfo->at - m_pos, out);
+    }
+
+    // The "@" that ends the user information.
+    bool At() {
+        if (!m_userInfo || m_pos != m_userInfo->at) return false;
+        ++m_pos;
+        return true;
+    }
+
+    // The forms without a user apply only to addresses without user information.
+    bool NoUserInfo() const { return !m_userInfo; }
 
     bool Literal(std::string_view literal) {
         if (m_text.substr(m_pos, literal.size()) != literal) return false;
@@ -62,7 +88,7 @@ public:
         while (m_pos < m_text.size() && m_text[m_pos] != stop) ++m_pos;
         if (m_pos == begin) return false;
         out.assign(m_text.substr(begin, m_pos - begin));
-        return out.size() <= kNarrowTextMaxLength;
+        return out.size() <= kStreamAddressMaxLength;
     }
 
     // A decimal number with an optional sign. Numbers a port cannot hold (beyond 16 bits, or
@@ -96,20 +122,29 @@ public:
         while (m_pos < m_text.size() && !IsSpace(m_text[m_pos])) ++m_pos;
         if (m_pos == begin) return false;
         out.assign(m_text.substr(begin, m_pos - begin));
-        return out.size() <= kNarrowTextMaxLength;
+        return out.size() <= kStreamAddressMaxLength;
     }
 
 private:
+    bool Take(std::size_t length, std::string& out) {
+        if (length == 0) return false;
+        out.assign(m_text.substr(m_pos, length));
+        m_pos += length;
+        return out.size() <= kStreamAddressMaxLength;
+    }
+
     void SkipSpace() {
         while (m_pos < m_text.size() && IsSpace(m_text[m_pos])) ++m_pos;
     }
 
     std::string_view m_text;
+    std::optional<UserInfoSpan> m_userInfo;
     std::size_t m_pos = 0;
 };
 
-Outcome MatchForm(const Form& form, std::string_view text, StreamAddress& out) {
-    Scanner scanner(text);
+Outcome MatchForm(const Form& form, std::string_view text, std::optional<UserInfoSpan> userInfo,
+                  StreamAddress& out) {
+    Scanner scanner(text, userInfo);
     bool bPortGiven = false;
     bool bPortOutOfRange = false;
     for (const Step step : form) {
@@ -122,16 +157,19 @@ Outcome MatchForm(const Form& form, std::string_view text, StreamAddress& out) {
                 bOk = scanner.Literal(":");
                 break;
             case Step::At:
-                bOk = scanner.Literal("@");
+                bOk = scanner.At();
+                break;
+            case Step::NoUserInfo:
+                bOk = scanner.NoUserInfo();
                 break;
             case Step::UserToColon:
-                bOk = scanner.Until(':', out.strUser);
+                bOk = scanner.User(false, out.strUser);
                 break;
             case Step::UserToAt:
-                bOk = scanner.Until('@', out.strUser);
+                bOk = scanner.User(true, out.strUser);
                 break;
             case Step::PasswordToAt:
-                bOk = scanner.Until('@', out.strPassword);
+                bOk = scanner.Password(out.strPassword);
                 break;
             case Step::HostToColon:
                 bOk = scanner.Until(':', out.strHost);
@@ -160,13 +198,28 @@ Outcome MatchForm(const Form& form, std::string_view text, StreamAddress& out) {
 
 }  // namespace
 
+std::optional<UserInfoSpan> FindUserInfo(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos) return std::nullopt;
+    const std::size_t begin = scheme + 3;
+    const std::size_t slash = url.find('/', begin);
+    const std::string_view authority =
+        url.substr(begin, slash == std::string_view::npos ? std::string_view::npos : slash - begin);
+    const std::size_t at = authority.rfind('@');
+    if (at == std::string_view::npos) return std::nullopt;
+    return UserInfoSpan{begin, begin + at};
+}
+
 std::optional<StreamAddress> SplitStreamAddress(std::string_view address) {
-    if (address.size() > kNarrowTextMaxLength) return std::nullopt;
+    if (address.size() > kStreamAddressMaxLength) return std::nullopt;
     if (address.find('\0') != std::string_view::npos) return std::nullopt;
+    // Only an address that starts with the scheme has user information to look for.
+    std::optional<UserInfoSpan> userInfo;
+    if (address.substr(0, 7) == "rtsp://") userInfo = FindUserInfo(address);
     for (std::size_t i = 0; i < kForms.size(); ++i) {
         // A fresh record per form: parts a failed form wrote never reach the result.
         StreamAddress result;
-        switch (MatchForm(kForms[i], address, result)) {
+        switch (MatchForm(kForms[i], address, userInfo, result)) {
             case Outcome::Matched:
                 result.nPattern = static_cast<int>(i) + 1;
                 return result;
