@@ -3,6 +3,59 @@
 #include "KXPackagedFrame.h"
 
 namespace kx::play {
+namespace {
+
+// Reads Exp-Golomb values from the payload of a NAL unit, leaving out the emulation
+// prevention bytes (00 00 03).
+class RbspBits {
+public:
+    RbspBits(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+
+    bool readUe(uint32_t& value) {
+        int zeros = 0;
+        for (;;) {
+            int bit = 0;
+            if (!readBit(bit)) return false;
+            if (bit == 1) break;
+            if (++zeros > 31) return false;
+        }
+        uint64_t rest = 0;
+        for (int i = 0; i < zeros; ++i) {
+            int bit = 0;
+            if (!readBit(bit)) return false;
+            rest = (rest << 1) | static_cast<uint64_t>(bit);
+        }
+        const uint64_t full = ((uint64_t{1} << zeros) - 1) + rest;
+        if (full > UINT32_MAX) return false;
+        value = static_cast<uint32_t>(full);
+        return true;
+    }
+
+private:
+    bool readBit(int& bit) {
+        if (m_bit == 0) {
+            if (m_pos < m_size && m_zeros >= 2 && m_data[m_pos] == 3) {
+                ++m_pos;  // emulation prevention byte
+                m_zeros = 0;
+            }
+            if (m_pos >= m_size) return false;
+            m_byte = m_data[m_pos++];
+            m_zeros = m_byte == 0 ? m_zeros + 1 : 0;
+        }
+        bit = (m_byte >> (7 - m_bit)) & 1;
+        m_bit = (m_bit + 1) % 8;
+        return true;
+    }
+
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_pos = 0;
+    int m_zeros = 0;
+    uint8_t m_byte = 0;
+    int m_bit = 0;
+};
+
+}  // namespace
 
 long firstNalOffset(const uint8_t* data, size_t size) {
     if (data == nullptr) return -1;
@@ -95,6 +148,33 @@ bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl)
     // single bit 1.
     if (static_cast<size_t>(off) + 1 >= size) return false;
     return (data[off + 1] & 0x80) != 0;
+}
+
+}  // namespace kx::play
+
+namespace kx::play {
+
+bool h264ReadSliceStart(const uint8_t* data, size_t size, H264SliceStart& out) {
+    const long off = firstNalOffset(data, size);
+    if (off < 0) return false;
+    const int type = data[off] & 0x1F;
+    if (type < 1 || type > 5) return false;
+    RbspBits bits(data + off + 1, size - static_cast<size_t>(off) - 1);
+    uint32_t sliceType = 0;
+    H264SliceStart start;
+    start.nalType = type;
+    start.reference = (data[off] & 0x60) != 0;
+    if (!bits.readUe(start.firstMb) || !bits.readUe(sliceType) || !bits.readUe(start.ppsId)) {
+        return false;
+    }
+    out = start;
+    return true;
+}
+
+bool h264NewPicture(const H264SliceStart& previous, const H264SliceStart& next) {
+    return next.firstMb == 0 || next.firstMb <= previous.firstMb ||
+           (next.nalType == 5) != (previous.nalType == 5) || next.reference != previous.reference ||
+           next.ppsId != previous.ppsId;
 }
 
 }  // namespace kx::play

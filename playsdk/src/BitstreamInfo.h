@@ -39,4 +39,22 @@ bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl)
 // True when the first NAL unit of the chunk is a coded slice (types 1 to 5).
 bool h264IsVcl(const uint8_t* data, size_t size);
 
+// What the start of a coded slice says about the picture it belongs to, as far as it can be
+// read without the parameter sets.
+struct H264SliceStart {
+    int nalType = 0;         // 1 to 5
+    bool reference = false;  // nal_ref_idc != 0
+    uint32_t firstMb = 0;    // first_mb_in_slice
+    uint32_t ppsId = 0;      // pic_parameter_set_id
+};
+
+// Reads the start of the slice the chunk begins with; false when it is no coded slice or
+// too short to tell.
+bool h264ReadSliceStart(const uint8_t* data, size_t size, H264SliceStart& out);
+
+// True when slice `next`, following slice `previous`, begins another picture: its first
+// macroblock is 0 or not past the previous one, or the two differ in kind (IDR or not),
+// reference or picture parameter set.
+bool h264NewPicture(const H264SliceStart& previous, const H264SliceStart& next);
+
 }  // namespace kx::play

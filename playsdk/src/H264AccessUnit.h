@@ -2,11 +2,17 @@
 // so that a frame-threaded decoder gets one picture per packet. An access unit that would
 // grow past kMaxAccessUnitBytes is damage: what was collected is dropped, and so is what
 // follows up to the start of the next access unit.
+//
+// Parameter sets and SEI after a slice are held back until the next slice shows whether it
+// begins another picture: cameras repeat their parameter sets in front of every slice of a
+// key picture, and those must not cut the picture in two.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "BitstreamInfo.h"
 
 namespace kx::play {
 
@@ -36,9 +42,14 @@ private:
         bool hasVcl = false;
     };
     void restart();
+    static void append(Buffer& to, const uint8_t* data, size_t size, int64_t ptsUs, bool key);
+    bool handOut(Unit& out);
 
     Buffer m_collecting;
+    Buffer m_pending;  // parameter sets or SEI after a slice of m_collecting
     Buffer m_ready;
+    H264SliceStart m_lastSlice;
+    bool m_lastSliceKnown = false;
     bool m_skipping = false;  // inside an access unit that grew too long
     uint64_t m_dropped = 0;
 };
