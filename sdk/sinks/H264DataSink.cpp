@@ -7,6 +7,15 @@
 #include "SPropParameterSets.h"
 
 namespace kx::sdk {
+namespace {
+
+// True when the slice NAL unit (without start code) is the first of its picture:
+// first_mb_in_slice, the first Exp-Golomb value after the header, is 0 (the single bit 1).
+bool FirstSliceOfPicture(const uint8_t* nal, size_t size) {
+    return size >= 2 && (nal[1] & 0x80) != 0;
+}
+
+}  // namespace
 
 using Brelso::Public::LOG_BUSINESS;
 using Brelso::Public::LOG_ERROR;
@@ -99,12 +108,15 @@ void H264DataSink::afterGettingFrame1(unsigned n, int64_t seconds, int64_t micro
     bool hasStartCode = false;
     const uint8_t* frame = m_pBuffer.get();
     const uint16_t frameType = ClassifyFrame(frame, n, hasStartCode);
+    const unsigned skip = !hasStartCode ? 0 : (frame[2] == 1 ? 3 : 4);
     if (frameType == KX_FRAME_SPS || frameType == KX_FRAME_PPS) {
-        const unsigned skip = !hasStartCode ? 0 : (frame[2] == 1 ? 3 : 4);
         KeepParameterSet(frameType, frame + skip, n - skip);
     }
+    // A recording starts at a key picture's first slice, never in the middle of the picture.
+    const bool pictureStart =
+        frameType == KX_FRAME_IDR && FirstSliceOfPicture(frame + skip, n - skip);
     m_pLiveClient->InputVideoData(KX_DATA_H264, frameType, frame, n, hasStartCode, sec, usec,
-                                  frameType == KX_FRAME_IDR, &m_startConfig);
+                                  pictureStart, &m_startConfig);
     m_pLiveClient->UpdateCurrentTime(seconds, microseconds);
 }
 

@@ -25,9 +25,12 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-Bytes nal(uint8_t header, size_t size) {
+// A NAL unit; a slice is the first of its picture unless `firstMb` is false.
+Bytes nal(uint8_t header, size_t size, bool firstMb = true) {
     Bytes b(size, static_cast<uint8_t>(header ^ 0x5A));
     b[0] = header;
+    const int type = header & 0x1F;
+    if (type >= 1 && type <= 5 && size > 1) b[1] = firstMb ? 0xB8 : 0x38;
     return b;
 }
 
@@ -174,6 +177,23 @@ TEST_F(RecordingTest, SecondStartSaveClosesTheFirstFileAndWaitsForTheNextKeyFram
     EXPECT_EQ(second[2].frame.payloadSize, 4u + 210u);
     EXPECT_EQ(second[3].frame.payloadSize, 4u + 82u);
     EXPECT_EQ(framesOf(readFile(file("first.qf"))).size(), 4u);
+}
+
+// Started between the slices of a key picture, the recording waits for the next key picture
+// and begins with its first slice: the file never opens with half a picture.
+TEST_F(RecordingTest, StartsAtTheFirstSliceOfAKeyPicture) {
+    ASSERT_EQ(h.client().StartSave(file("s.qf").c_str()), 1);
+    h.play(video, {makeFrame(nal(0x65, 200, false), 1, 0), makeFrame(nal(0x41, 80), 1, 40000),
+                   makeFrame(nal(0x65, 210), 1, 80000), makeFrame(nal(0x65, 220, false), 1, 80000),
+                   makeFrame(nal(0x41, 90), 1, 120000)});
+    ASSERT_EQ(h.client().StopSave(), 1);
+    const auto frames = framesOf(readFile(file("s.qf")));
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_EQ(frames[0].frame.frameType, KX_FRAME_SPS);
+    EXPECT_EQ(frames[1].frame.frameType, KX_FRAME_PPS);
+    EXPECT_EQ(frames[2].frame.payloadSize, 4u + 210u);
+    EXPECT_EQ(frames[3].frame.payloadSize, 4u + 220u);
+    EXPECT_EQ(frames[4].frame.payloadSize, 4u + 90u);
 }
 
 TEST_F(RecordingTest, StopWithoutRecordingReturnsOne) {
