@@ -2,19 +2,12 @@
 // however many slices it has and whatever the camera repeats between them.
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavutil/frame.h>
-}
-
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "H264AccessUnit.h"
 #include "KXPackagedFrame.h"
 #include "PlayMedia.h"
-#include "QfFileReader.h"
-#include "VideoDecoder.h"
 
 namespace {
 
@@ -154,35 +147,11 @@ TEST(QfAccessUnits, MultiSliceRecordingDecodesWholePictures) {
     ASSERT_EQ(paramSets.size(), 2u);
     const std::string path = writeQf("slices", clip);
 
-    kx::play::QfFileReader reader;
-    ASSERT_TRUE(reader.open(path));
-    kx::play::VideoDecoder decoder;
-    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(),
-                                                       [](AVFrame* f) { av_frame_free(&f); });
-    int units = 0;
-    int pictures = 0;
-    int damaged = 0;
-    auto drain = [&] {
-        while (decoder.receive(frame.get())) {
-            ++pictures;
-            if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
-                ++damaged;
-            }
-            av_frame_unref(frame.get());
-        }
-    };
-    kx::play::MediaPacket packet;
-    while (reader.read(packet)) {
-        ++units;
-        ASSERT_TRUE(decoder.prepare(packet, kx::play::VideoDecoder::Mode::File, 2));
-        ASSERT_TRUE(decoder.send(packet));
-        drain();
-    }
-    decoder.sendEnd();
-    drain();
-    EXPECT_EQ(units, source.videoFrames);
-    EXPECT_EQ(pictures, source.videoFrames);
-    EXPECT_EQ(damaged, 0);
+    const QfDecode decoded = decodeQfVideo(path);
+    ASSERT_TRUE(decoded.opened);
+    EXPECT_EQ(decoded.units, source.videoFrames);
+    EXPECT_EQ(decoded.pictures, source.videoFrames);
+    EXPECT_EQ(decoded.damaged, 0);
 }
 
 }  // namespace

@@ -8,9 +8,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <set>
 #include <stdexcept>
 
+#include "BitstreamInfo.h"
 #include "PackagedFrame.h"
+#include "QfFileReader.h"
+#include "VideoDecoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -281,6 +286,49 @@ bool decodeJpeg(const std::string& path, int& width, int& height) {
     }
     avcodec_free_context(&ctx);
     return ok;
+}
+
+QfDecode decodeQfVideo(const std::string& path) {
+    QfDecode result;
+    {
+        kx::play::QfScanner scanner;
+        if (!scanner.open(path)) return result;
+        std::set<int64_t> times;
+        while (auto f = scanner.next()) {
+            if (f->inner.dataType != KX_DATA_H264) continue;
+            if (!kx::play::h264IsVcl(f->inner.payload, f->inner.payloadSize)) continue;
+            ++result.slices;
+            times.insert(kx::play::ptsToUs(f->inner));
+        }
+        result.slicePictures = static_cast<int>(times.size());
+    }
+    kx::play::QfFileReader reader;
+    if (!reader.open(path)) return result;
+    result.opened = true;
+    kx::play::VideoDecoder decoder;
+    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(),
+                                                       [](AVFrame* f) { av_frame_free(&f); });
+    auto drain = [&] {
+        while (decoder.receive(frame.get())) {
+            ++result.pictures;
+            if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+                ++result.damaged;
+            }
+            av_frame_unref(frame.get());
+        }
+    };
+    kx::play::MediaPacket packet;
+    while (reader.read(packet)) {
+        if (packet.kind != kx::play::MediaKind::Video) continue;
+        ++result.units;
+        if (!decoder.prepare(packet, kx::play::VideoDecoder::Mode::File, 2)) continue;
+        if (decoder.send(packet)) drain();
+    }
+    if (decoder.isOpen()) {
+        decoder.sendEnd();
+        drain();
+    }
+    return result;
 }
 
 }  // namespace playtest

@@ -54,6 +54,18 @@ std::vector<std::string> listDir(const std::string& dir);
 const Clip& standardH264();
 const std::string& standardQf();  // standardH264 with AAC, as a ".qf" file
 
+// A ".qf" recording's H.264 video as file playback decodes it: read in access units by the
+// decode library's reader, decoded with frame threads.
+struct QfDecode {
+    bool opened = false;
+    int slicePictures = 0;  // pictures in the file, by presentation time of their slices
+    int slices = 0;         // slice NAL units in the file
+    int units = 0;          // access units the reader gave out
+    int pictures = 0;       // pictures the decoder gave out
+    int damaged = 0;        // of those, pictures with decoding errors
+};
+QfDecode decodeQfVideo(const std::string& path);
+
 // Decodes a JPEG file; false when it is not one. Gives its size and the BGRA colour at (x, y).
 bool decodeJpeg(const std::string& path, int& width, int& height);
 

@@ -3,6 +3,10 @@
 // recording of the same stream played back afterwards.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "KXPlaySdk.h"
 #include "KXRtspSdk.h"
 #include "PlayMedia.h"
@@ -87,6 +91,52 @@ TEST_P(StreamLibrary, LiveStreamDecodesAndItsRecordingPlaysBack) {
     EXPECT_FALSE(played.audio().empty());
     KX_PLAY_Stop(file);
     KX_PLAY_CloseFile(file);
+}
+
+// A camera sending four slices per picture, with its parameter sets in front of every key
+// slice: the recording plays back picture by picture, each whole, from its first picture on.
+TEST(StreamLibraryRecording, MultiSliceRecordingPlaysBackWholePictures) {
+    ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
+    Brelso::Testing::TestRtspServer server;
+    server.addMount({"/slices",
+                     "( videotestsrc is-live=true pattern=ball ! "
+                     "video/x-raw,width=320,height=240,framerate=25/1 ! clockoverlay ! "
+                     "x264enc tune=zerolatency sliced-threads=true threads=4 "
+                     "speed-preset=ultrafast key-int-max=10 ! video/x-h264,profile=baseline ! "
+                     "rtph264pay name=pay0 pt=96 config-interval=-1 )"});
+    ASSERT_TRUE(server.start(0)) << server.lastError();
+    const int32_t login = KX_NET_Login("127.0.0.1", server.port(), "", "");
+    ASSERT_GE(login, 0);
+    const int32_t real = KX_NET_RealPlay(login, 0, 0, 1, "/slices", 0);
+    ASSERT_GE(real, 0);
+    std::atomic<int> videoFrames{0};
+    ASSERT_EQ(KX_NET_SetRealDataCallBack(
+                  real,
+                  [](int32_t, uint32_t type, uint8_t*, uint32_t, void* user) {
+                      if (type == KX_DATA_H264) ++*static_cast<std::atomic<int>*>(user);
+                  },
+                  &videoFrames),
+              1);
+    const std::string qf = workDir() + "/slices.qf";
+    ASSERT_EQ(KX_NET_SaveRealData(real, qf.c_str()), 1);
+    // About three key pictures of four slices each, plus the pictures between.
+    for (int i = 0; i < 600 && videoFrames.load() < 200; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_GE(videoFrames.load(), 200);
+    KX_NET_StopSaveRealData(real);
+    KX_NET_StopRealPlay(real);
+    KX_NET_Logout(login);
+    server.stop();
+    KX_NET_Cleanup();
+
+    const QfDecode decoded = decodeQfVideo(qf);
+    ASSERT_TRUE(decoded.opened);
+    ASSERT_GT(decoded.slicePictures, 10);
+    EXPECT_GT(decoded.slices, decoded.slicePictures) << "the camera sent one slice per picture";
+    EXPECT_EQ(decoded.units, decoded.slicePictures);
+    EXPECT_EQ(decoded.pictures, decoded.slicePictures);
+    EXPECT_EQ(decoded.damaged, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Mounts, StreamLibrary,
