@@ -6,13 +6,10 @@
 #include <vector>
 
 #include "H264AccessUnit.h"
-#include "KXPackagedFrame.h"
-#include "PlayMedia.h"
 
 namespace {
 
 using kx::play::H264AccessUnit;
-using namespace playtest;
 
 // A NAL unit with start code. Slices: 'I' (IDR) or 'P' (non-IDR, reference) or 'b'
 // (non-reference) followed by first_mb_in_slice as a digit, then optionally '#' and the picture
@@ -122,36 +119,5 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"FirstSliceLost", {"P0", "P3", "P3", "P6"}, {"P0 P3", "P3 P6"}},
         SplitCase{"KindChanges", {"I3", "P3", "b3", "b3#1"}, {"I3", "P3", "b3", "b3#1"}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A recording of a camera sending four slices per picture and its parameter sets in front of
-// every key slice decodes picture by picture, each whole.
-TEST(QfAccessUnits, MultiSliceRecordingDecodesWholePictures) {
-    const Clip source = makeVideo("slices", "h264", "testsrc=size=320x240:rate=25", 2, 25, 25, 100,
-                                  "-x264-params slices=4");
-    ASSERT_GT(source.videoFrames, 10);
-    Clip clip;
-    std::vector<Delivery> paramSets;
-    for (const auto& f : source.frames) {
-        if (f.frameType == KX_FRAME_SPS || f.frameType == KX_FRAME_PPS) {
-            if (paramSets.size() < 2) paramSets.push_back(f);
-            continue;
-        }
-        if (f.frameType == KX_FRAME_IDR) {
-            for (auto ps : paramSets) {
-                ps.ptsUs = f.ptsUs;
-                clip.frames.push_back(ps);
-            }
-        }
-        clip.frames.push_back(f);
-    }
-    ASSERT_EQ(paramSets.size(), 2u);
-    const std::string path = writeQf("slices", clip);
-
-    const QfDecode decoded = decodeQfVideo(path);
-    ASSERT_TRUE(decoded.opened);
-    EXPECT_EQ(decoded.units, source.videoFrames);
-    EXPECT_EQ(decoded.pictures, source.videoFrames);
-    EXPECT_EQ(decoded.damaged, 0);
-}
 
 }  // namespace
