@@ -2,6 +2,7 @@
 // however many slices it has and whatever the camera repeats between them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
