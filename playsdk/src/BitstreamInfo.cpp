@@ -1,24 +1,16 @@
 #include "BitstreamInfo.h"
 
 #include "KXPackagedFrame.h"
+#include "NalUnit.h"
 
 namespace kx::play {
 
 long firstNalOffset(const uint8_t* data, size_t size) {
-    if (data == nullptr) return -1;
-    for (size_t i = 0; i + 3 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-            return static_cast<long>(i + 3);
-        }
-        if (data[i] != 0) return -1;  // only zero bytes may come before the first start code
-    }
-    return -1;
+    return kx::frame::firstNalOffset(data, size);
 }
 
 int h264FirstNalType(const uint8_t* data, size_t size) {
-    const long off = firstNalOffset(data, size);
-    if (off < 0) return -1;
-    return data[off] & 0x1F;
+    return kx::frame::h264FirstNalType(data, size);
 }
 
 bool h264IsKey(const uint8_t* data, size_t size) {
@@ -30,7 +22,7 @@ bool h264IsKey(const uint8_t* data, size_t size) {
             continue;
         }
         if (data[i] == 1 && zeros >= 2) {
-            const int type = data[i + 1] & 0x1F;
+            const int type = kx::frame::h264NalType(data + i + 1, size - i - 1);
             if (type == 5 || type == 7) return true;
             if (type >= 1 && type <= 4) return false;  // a non-IDR slice comes first
         }
@@ -69,23 +61,13 @@ bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size
 }
 
 bool h264IsVcl(const uint8_t* data, size_t size) {
-    const int type = h264FirstNalType(data, size);
-    return type >= 1 && type <= 5;
+    return kx::frame::h264::isVcl(h264FirstNalType(data, size));
 }
 
 bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl) {
     const long off = firstNalOffset(data, size);
-    if (off < 0) return false;
-    const int type = data[off] & 0x1F;
-    if (!previousWasVcl) return false;
-    if (type == 6 || type == 7 || type == 8 || type == 9 || (type >= 14 && type <= 18)) {
-        return true;
-    }
-    if (type < 1 || type > 5) return false;
-    // first_mb_in_slice is the first Exp-Golomb value after the header: a value of 0 is the
-    // single bit 1.
-    if (static_cast<size_t>(off) + 1 >= size) return false;
-    return (data[off + 1] & 0x80) != 0;
+    if (off < 0 || !previousWasVcl) return false;
+    return kx::frame::h264BeginsAccessUnit(data + off, size - static_cast<size_t>(off));
 }
 
 }  // namespace kx::play
