@@ -193,8 +193,8 @@ KX_NET_API int32_t KX_NET_SetRealDataCallBack(int32_t lRealHandle, RealDataCallB
 /*
  * KX_NET_SaveRealData: start recording to szFileName (created or emptied; at most 255
  * characters). A recording already running is completed and closed first. The file receives
- * whole packaged frames from the next H.264 key frame on. Returns 1 when the file was opened,
- * 0 otherwise (unknown handle, null or too long name, file cannot be created).
+ * whole packaged frames from the next H.264 or H.265 key frame on. Returns 1 when the file was
+ * opened, 0 otherwise (unknown handle, null or too long name, file cannot be created).
  */
 KX_NET_API int32_t KX_NET_SaveRealData(int32_t lRealHandle, const char* szFileName);
 
@@ -229,7 +229,8 @@ KX_NET_API int32_t KX_NET_SeekAndPlay(int32_t lRealHandle, int32_t nPosition);
 
 /*
  * KX_NET_GetCurrentTime: the current play position in milliseconds (low 32 bits), advanced by
- * the presentation times of the H.264 frames; 0 for an unknown handle or when not initialised.
+ * the presentation times of the H.264 and H.265 frames; 0 for an unknown handle or when not
+ * initialised.
  */
 KX_NET_API int32_t KX_NET_GetCurrentTime(int32_t lRealHandle);
 
