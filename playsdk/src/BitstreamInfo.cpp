@@ -31,6 +31,23 @@ bool h264IsKey(const uint8_t* data, size_t size) {
     return false;
 }
 
+bool h265IsKey(const uint8_t* data, size_t size) {
+    int zeros = 0;
+    for (size_t i = 0; i + 1 < size; ++i) {
+        if (data[i] == 0) {
+            ++zeros;
+            continue;
+        }
+        if (data[i] == 1 && zeros >= 2) {
+            const int type = kx::frame::h265NalType(data + i + 1, size - i - 1);
+            if (kx::frame::h265::isIrap(type) || type == kx::frame::h265::kVps) return true;
+            if (kx::frame::h265::isVcl(type)) return false;  // another slice comes first
+        }
+        zeros = 0;
+    }
+    return false;
+}
+
 bool mpeg4IsKey(const uint8_t* data, size_t size) {
     for (size_t i = 0; i + 4 < size; ++i) {
         if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1) continue;
@@ -56,6 +73,11 @@ bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size
         if (frameType == KX_FRAME_OTHER) return h264IsKey(data, size);
         return false;
     }
+    if (dataType == KX_DATA_H265) {
+        if (frameType == KX_FRAME_IDR || frameType == KX_FRAME_VPS) return true;
+        if (frameType == KX_FRAME_OTHER) return h265IsKey(data, size);
+        return false;
+    }
     if (dataType == KX_DATA_MPEG4) return mpeg4IsKey(data, size);
     return false;
 }
@@ -68,6 +90,32 @@ bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl)
     const long off = firstNalOffset(data, size);
     if (off < 0 || !previousWasVcl) return false;
     return kx::frame::h264BeginsAccessUnit(data + off, size - static_cast<size_t>(off));
+}
+
+bool h265IsVcl(const uint8_t* data, size_t size) {
+    return kx::frame::h265::isVcl(kx::frame::h265FirstNalType(data, size));
+}
+
+bool h265StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl) {
+    const long off = firstNalOffset(data, size);
+    if (off < 0 || !previousWasVcl) return false;
+    return kx::frame::h265BeginsAccessUnit(data + off, size - static_cast<size_t>(off));
+}
+
+bool h265IsParameterSet(const uint8_t* data, size_t size) {
+    return kx::frame::h265::isParameterSet(kx::frame::h265FirstNalType(data, size));
+}
+
+bool H265KeyMarker::isKey(uint16_t frameType, const uint8_t* data, size_t size) {
+    if (h265IsParameterSet(data, size)) {
+        const bool first = !m_afterParameterSet;
+        m_afterParameterSet = true;
+        return first;
+    }
+    if (!h265IsVcl(data, size)) return false;
+    const bool key = isKeyFrame(KX_DATA_H265, frameType, data, size) && !m_afterParameterSet;
+    m_afterParameterSet = false;
+    return key;
 }
 
 }  // namespace kx::play

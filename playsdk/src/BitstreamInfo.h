@@ -25,6 +25,10 @@ bool mpeg4IsKey(const uint8_t* data, size_t size);
 // frame's start code. Returns the frame without that prefix (the data itself when absent).
 const uint8_t* mpeg4SkipPrefix(const uint8_t* data, size_t& size);
 
+// True when the H.265 chunk (Annex B, one or more NAL units) holds an IRAP slice or a video
+// parameter set before any other slice, so a decoder can start with it.
+bool h265IsKey(const uint8_t* data, size_t size);
+
 // True when a decoder can start at this packaged video frame.
 bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size);
 
@@ -34,5 +38,24 @@ bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl)
 
 // True when the first NAL unit of the chunk is a coded slice (types 1 to 5).
 bool h264IsVcl(const uint8_t* data, size_t size);
+
+// The same two questions for H.265: a parameter set, delimiter or prefix SEI after a slice,
+// or a slice with first_slice_segment_in_pic_flag set, begins an access unit.
+bool h265StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl);
+bool h265IsVcl(const uint8_t* data, size_t size);
+
+// Marks the key deliveries of a live H.265 stream for the live queue, which drops to its
+// newest key when it falls behind. The key is the first parameter set of the group in front
+// of an IRAP picture (so the picture keeps what it needs), or an IRAP picture with no
+// parameter sets in front. Delimiters and SEI between them keep the group open.
+class H265KeyMarker {
+public:
+    bool isKey(uint16_t frameType, const uint8_t* data, size_t size);
+
+private:
+    bool m_afterParameterSet = false;  // parameter sets came since the last slice
+};
+
+bool h265IsParameterSet(const uint8_t* data, size_t size);
 
 }  // namespace kx::play

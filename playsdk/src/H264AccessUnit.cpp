@@ -8,7 +8,9 @@ namespace kx::play {
 
 bool H264AccessUnit::push(const uint8_t* data, size_t size, int64_t ptsUs, bool key, Unit& out) {
     bool handedOut = false;
-    if (!m_collecting.bytes.empty() && h264StartsAccessUnit(data, size, m_collecting.hasVcl)) {
+    const bool starts = m_hevc ? h265StartsAccessUnit(data, size, m_collecting.hasVcl)
+                               : h264StartsAccessUnit(data, size, m_collecting.hasVcl);
+    if (!m_collecting.bytes.empty() && starts) {
         std::swap(m_collecting, m_ready);
         m_collecting.bytes.clear();  // keeps its capacity: no allocation in steady state
         m_collecting.hasVcl = false;
@@ -18,7 +20,8 @@ bool H264AccessUnit::push(const uint8_t* data, size_t size, int64_t ptsUs, bool 
     }
     if (m_collecting.bytes.empty()) m_collecting.ptsUs = ptsUs;
     m_collecting.key = m_collecting.key || key;
-    m_collecting.hasVcl = m_collecting.hasVcl || h264IsVcl(data, size);
+    m_collecting.hasVcl =
+        m_collecting.hasVcl || (m_hevc ? h265IsVcl(data, size) : h264IsVcl(data, size));
     m_collecting.bytes.insert(m_collecting.bytes.end(), data, data + size);
     return handedOut;
 }

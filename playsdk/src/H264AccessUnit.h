@@ -1,5 +1,6 @@
-// Collects the NAL units of a ".qf" file (one per packaged frame) into whole access units,
-// so that a frame-threaded decoder gets one picture per packet.
+// Collects the NAL units of a ".qf" file or a live stream (one per packaged frame) into whole
+// access units, so that a decoder gets one picture per packet. H.264 by default; H.265 after
+// setHevc(true) (its decoder takes nothing less than a whole picture).
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,8 @@ public:
     // Hands out what is collected (at the end of the input); false when nothing is.
     bool flush(Unit& out);
     void clear();
+    void setHevc(bool hevc) { m_hevc = hevc; }
+    bool hevc() const { return m_hevc; }
 
 private:
     struct Buffer {
@@ -33,6 +36,7 @@ private:
     };
     Buffer m_collecting;
     Buffer m_ready;
+    bool m_hevc = false;
 };
 
 }  // namespace kx::play

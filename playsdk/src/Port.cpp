@@ -192,7 +192,11 @@ int Port::inputData(const uint8_t* data, uint32_t size) {
     StreamInputQueue::Meta meta;
     meta.ptsUs = static_cast<int64_t>(f->ptsSec) * 1000000 + f->ptsUsec;
     meta.video = kx::frame::isVideoDataType(f->dataType);
-    meta.key = meta.video && isKeyFrame(f->dataType, f->frameType, f->payload, f->payloadSize);
+    if (f->dataType == KX_DATA_H265) {
+        meta.key = m_h265Keys.isKey(f->frameType, f->payload, f->payloadSize);
+    } else {
+        meta.key = meta.video && isKeyFrame(f->dataType, f->frameType, f->payload, f->payloadSize);
+    }
     ++m_stats.received;
     const bool queued = m_queue.push(data, size, meta);
     lock.unlock();
@@ -309,6 +313,7 @@ void Port::run() {
                 m_resetPending = false;
                 lock.unlock();
                 m_video.flush();
+                m_liveUnit.clear();
                 m_audio.flush();
                 m_sound.clear();
                 lock.lock();

@@ -14,7 +14,9 @@
 
 #include "AudioDecoder.h"
 #include "AudioOutput.h"
+#include "BitstreamInfo.h"
 #include "FramePresenter.h"
+#include "H264AccessUnit.h"
 #include "KXPlaySdk.h"
 #include "MediaSource.h"
 #include "PacingClock.h"
@@ -113,6 +115,7 @@ private:
     PortStats m_stats;
     int m_threads = 0;
     bool m_freeRun = false;
+    H265KeyMarker m_h265Keys;
 
     // The port's thread only.
     VideoDecoder m_video;
@@ -129,6 +132,7 @@ private:
     int m_frameRate = 0;
     bool m_threadSound = false;
     std::vector<uint8_t> m_delivery;
+    H264AccessUnit m_liveUnit;  // live H.265 NAL units collected into pictures
 
     std::thread m_thread;
 };
