@@ -1,5 +1,6 @@
 // democam: a demo camera. Serves a live test pattern (with a clock when the overlay element is
-// installed) and a sine tone on rtsp://127.0.0.1:<port>/live until SIGINT or SIGTERM.
+// installed) and a sine tone on rtsp://127.0.0.1:<port>/live (H.264) and
+// rtsp://127.0.0.1:<port>/live265 (H.265) until SIGINT or SIGTERM.
 //
 //   democam [--aac] [--size WxH] [port]      port defaults to 8554
 #include <atomic>
@@ -70,6 +71,8 @@ int main(int argc, char** argv) {
     LocalRtspServer server;
     const std::string audio = options.aac ? aacBranch(1, 48000, 2) : pcmuBranch(1);
     server.addMount({"/live", mediaLaunch({h264Branch(0, options.shape), audio})});
+    const bool hevc = hasElement("x265enc") && hasElement("rtph265pay");
+    if (hevc) server.addMount({"/live265", mediaLaunch({h265Branch(0, options.shape), audio})});
     if (!server.start(options.port)) {
         std::fprintf(stderr, "democam: %s\n", server.lastError().c_str());
         return 1;
@@ -77,6 +80,7 @@ int main(int argc, char** argv) {
     std::printf("democam: serving %s (H.264 %dx%d@%d + %s)\n", server.url("/live").c_str(),
                 options.shape.width, options.shape.height, options.shape.fps,
                 options.aac ? "AAC" : "PCMU");
+    if (hevc) std::printf("democam: serving %s (H.265)\n", server.url("/live265").c_str());
     std::fflush(stdout);
 
     while (!g_stopRequested) std::this_thread::sleep_for(std::chrono::milliseconds(100));
