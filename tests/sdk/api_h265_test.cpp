@@ -1,0 +1,146 @@
+// H.265 through the public API against a real server playing an H.265 file: the parameter
+// sets of the session description first, then every NAL unit of the file byte for byte with
+// its frame type, over UDP and TCP; what arrived decodes with the ffmpeg program.
+#include <fstream>
+
+#include "MediaLaunch.h"
+#include "TestRtspServer.h"
+#include "api_fixture.h"
+
+namespace Brelso::ApiTests {
+namespace {
+
+using Testing::TestRtspServer;
+
+// A NAL unit ends in a non-zero byte; zero bytes after it belong to the byte stream, and the
+// file's demuxer keeps one in front of a four-byte start code.
+Bytes withoutTrailingZeros(Bytes nal) {
+    while (!nal.empty() && nal.back() == 0) nal.pop_back();
+    return nal;
+}
+
+int hevcType(const Bytes& nal) {
+    return nal.size() >= 2 ? (nal[0] >> 1) & 0x3F : -1;
+}
+
+// The frame type an H.265 NAL unit that came without a start code must get.
+uint16_t expectedFrameType(int type) {
+    if (type >= 16 && type <= 21) return KX_FRAME_IDR;
+    if (type == 32) return KX_FRAME_VPS;
+    if (type == 33) return KX_FRAME_SPS;
+    if (type == 34) return KX_FRAME_PPS;
+    return KX_FRAME_NOSTART;
+}
+
+class H265FileStream : public ApiTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(H265FileStream, NalUnitsArriveByteForByteAndDecode) {
+    if (!Tools::hasElement("rtph265pay") || !Tools::hasElement("h265parse")) {
+        GTEST_SKIP() << "no H.265 payloader";
+    }
+    Testing::TempDir media;
+    ASSERT_TRUE(Testing::generateH265Stream(media.file("in.h265"), 90));
+    ASSERT_TRUE(Testing::remuxH265ToMp4(media.file("in.h265"), media.file("in.mp4")));
+    const std::vector<Bytes> sent = Testing::splitAnnexB(Testing::readFile(media.file("in.h265")));
+    std::vector<Bytes> sentSlices;
+    for (const Bytes& nal : sent) {
+        if (hevcType(nal) >= 0 && hevcType(nal) <= 31) {
+            sentSlices.push_back(withoutTrailingZeros(nal));
+        }
+    }
+    ASSERT_EQ(sentSlices.size(), 90u);
+    TestRtspServer server;
+    server.addH265FileMount("/file265", media.file("in.mp4"));
+    ASSERT_TRUE(server.start());
+    const int32_t handle = play(server.port(), "/file265", GetParam());
+    ASSERT_GE(handle, 1000000);
+    FrameCollector collector;
+    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    ASSERT_TRUE(collector.waitForCount(KX_DATA_H265, 60, 20s));
+    ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
+
+    const auto frames = collector.frames();
+    std::vector<Bytes> nals;
+    for (const auto& delivered : frames) {
+        ASSERT_EQ(delivered.dataType, uint32_t(KX_DATA_H265));
+        const Testing::InnerFrame frame = inner(delivered);
+        ASSERT_GT(frame.payload.size(), 6u);
+        EXPECT_EQ(Bytes(frame.payload.begin(), frame.payload.begin() + 4), (Bytes{0, 0, 0, 1}));
+        nals.push_back(nalOf(frame));
+        EXPECT_EQ(frame.frameType, expectedFrameType(hevcType(nals.back())));
+    }
+    // The session description's parameter sets come first, VPS, SPS, PPS: those of the file.
+    ASSERT_GE(nals.size(), 3u);
+    EXPECT_EQ(hevcType(nals[0]), 32);
+    EXPECT_EQ(hevcType(nals[1]), 33);
+    EXPECT_EQ(hevcType(nals[2]), 34);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [&](const Bytes& nal) {
+            return withoutTrailingZeros(nal) == withoutTrailingZeros(nals[size_t(k)]);
+        })) << k;
+    }
+    // Then the slices of the file in order, byte for byte (the key frames fragmented).
+    std::vector<Bytes> slices;
+    for (const Bytes& nal : nals) {
+        if (hevcType(nal) <= 31) slices.push_back(withoutTrailingZeros(nal));
+    }
+    ASSERT_GE(slices.size(), 40u);
+    // Over UDP the loopback may lose a packet under load: then the slices delivered are still
+    // those of the file in its order, with the damaged one left out.
+    const bool tcp = GetParam();
+    auto at = std::find(sentSlices.begin(), sentSlices.end(), slices[0]);
+    ASSERT_NE(at, sentSlices.end()) << "first delivered slice is not in the file";
+    size_t skipped = 0;
+    for (size_t i = 1; i < slices.size(); ++i) {
+        const auto next = std::find(at + 1, sentSlices.end(), slices[i]);
+        if (next == sentSlices.end() && at + 1 == sentSlices.end()) break;  // the file looped
+        ASSERT_NE(next, sentSlices.end()) << "slice " << i << " is not the file's next one";
+        skipped += size_t(next - at) - 1;
+        at = next;
+    }
+    if (tcp) {
+        EXPECT_EQ(skipped, 0u);
+    }
+    EXPECT_LE(skipped, 2u);
+    size_t largest = 0;
+    for (const Bytes& slice : slices) largest = std::max(largest, slice.size());
+    EXPECT_GT(largest, 600u);  // some came in fragmentation units
+
+    // The parameter sets and everything from the first key frame on, as an elementary
+    // stream, decode to one picture per slice.
+    const std::string out = media.file("out.h265");
+    size_t pictures = 0;
+    {
+        std::ofstream file(out, std::ios::binary);
+        bool started = false;
+        for (size_t i = 0; i < nals.size(); ++i) {
+            const int type = hevcType(nals[i]);
+            started = started || (type >= 16 && type <= 21);
+            if (i >= 3 && !started) continue;
+            pictures += type <= 31 ? 1 : 0;
+            file.write("\0\0\0\1", 4);
+            file.write(reinterpret_cast<const char*>(nals[i].data()),
+                       std::streamsize(nals[i].size()));
+        }
+    }
+    std::string probe;
+    ASSERT_TRUE(Testing::runProgram(
+        {"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+         "stream=codec_name,nb_read_frames", "-of", "csv=p=0", out},
+        &probe));
+    if (skipped == 0) {
+        EXPECT_EQ(probe, "hevc," + std::to_string(pictures) + "\n");
+    } else {
+        EXPECT_EQ(probe.rfind("hevc,", 0), 0u) << probe;
+    }
+    EXPECT_NE(logText().find("[CLiveClient::ContinueAfterSETUP] RealHandle:0, create h265 video "
+                             "data sink.\n"),
+              std::string::npos)
+        << logText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Transport, H265FileStream, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Tcp" : "Udp"; });
+
+}  // namespace
+}  // namespace Brelso::ApiTests
