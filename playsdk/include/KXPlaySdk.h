@@ -41,11 +41,19 @@
  * are decoded) or the raw private payload. Deliveries that cannot be decoded (the private
  * payload, G.722.1, damaged data) are counted and dropped; so are deliveries before
  * KX_PLAY_Play or after KX_PLAY_Stop. The result is 0 then too: negative only for a bad port
- * or bad arguments. A stream more than about a second behind drops to its newest key frame.
+ * or bad arguments. A stream more than about a second behind drops to its newest key frame,
+ * keeping the parameter sets delivered before it; a key frame it already starts with is kept.
+ * One delivery holds at most 8 MiB (a larger one is refused with a negative result).
  *
  * Files
  * -----
  * KX_PLAY_OpenFile tells an AVI file from a ".qf" recording by its content, whatever its name.
+ * AVI files (KX_PLAY_OpenAviFile, KX_PLAY_GetAviFileTime and the AVI side of KX_PLAY_OpenFile)
+ * are read only as AVI and only from a plain local file: another format, a playlist or a
+ * network address is refused, whatever the name ends with.
+ * In a ".qf" recording one packaged frame holds at most 8 MiB and one H.264 picture (all its
+ * NAL units together) at most 32 MiB, enough for a key picture of an 8K stream; anything
+ * larger is damage, skipped like a bad length field, and play goes on at the next picture.
  * KX_PLAY_Stop on a file goes back to its start; KX_PLAY_Play plays it again. A seek after the
  * end plays on and the end callback comes again at the next end. KX_PLAY_GetPlayTime fails
  * until the first picture has been shown.

@@ -19,7 +19,16 @@ AviReader::~AviReader() {
 
 bool AviReader::open(const std::string& path) {
     if (m_pkt == nullptr) return false;
-    if (avformat_open_input(&m_fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+    // Only as AVI, and only from a plain file: FFmpeg would otherwise open whatever it
+    // recognises in the content (playlists naming other files or network addresses).
+    const AVInputFormat* avi = av_find_input_format("avi");
+    if (avi == nullptr) return false;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", "avi", 0);
+    const int opened = avformat_open_input(&m_fmt, path.c_str(), avi, &options);
+    av_dict_free(&options);
+    if (opened < 0) return false;
     if (avformat_find_stream_info(m_fmt, nullptr) < 0) return false;
     m_video = av_find_best_stream(m_fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     m_audio = av_find_best_stream(m_fmt, AVMEDIA_TYPE_AUDIO, -1, m_video, nullptr, 0);

@@ -82,6 +82,19 @@ bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size
     return false;
 }
 
+uint8_t parameterSetKind(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size) {
+    if (dataType == KX_DATA_H265) {
+        const int type = kx::frame::h265FirstNalType(data, size);
+        return kx::frame::h265::isParameterSet(type) ? static_cast<uint8_t>(type) : 0;
+    }
+    if (dataType != KX_DATA_H264) return 0;
+    if (frameType == KX_FRAME_SPS) return 7;
+    if (frameType == KX_FRAME_PPS) return 8;
+    if (frameType != KX_FRAME_OTHER) return 0;
+    const int type = h264FirstNalType(data, size);
+    return type == 7 || type == 8 ? static_cast<uint8_t>(type) : 0;
+}
+
 bool h264IsVcl(const uint8_t* data, size_t size) {
     return kx::frame::h264::isVcl(h264FirstNalType(data, size));
 }
@@ -104,18 +117,6 @@ bool h265StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl)
 
 bool h265IsParameterSet(const uint8_t* data, size_t size) {
     return kx::frame::h265::isParameterSet(kx::frame::h265FirstNalType(data, size));
-}
-
-bool H265KeyMarker::isKey(uint16_t frameType, const uint8_t* data, size_t size) {
-    if (h265IsParameterSet(data, size)) {
-        const bool first = !m_afterParameterSet;
-        m_afterParameterSet = true;
-        return first;
-    }
-    if (!h265IsVcl(data, size)) return false;
-    const bool key = isKeyFrame(KX_DATA_H265, frameType, data, size) && !m_afterParameterSet;
-    m_afterParameterSet = false;
-    return key;
 }
 
 }  // namespace kx::play

@@ -32,6 +32,10 @@ bool h265IsKey(const uint8_t* data, size_t size);
 // True when a decoder can start at this packaged video frame.
 bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size);
 
+// The kind of parameter set a packaged video frame is (its NAL unit type: H.264 7 or 8, H.265
+// 32, 33 or 34), 0 when it is none.
+uint8_t parameterSetKind(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size);
+
 // True when the H.264 chunk starts a new access unit after `previousWasVcl`: an access unit
 // delimiter, SEI or parameter set after a slice, or a slice whose first macroblock is 0.
 bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl);
@@ -44,18 +48,7 @@ bool h264IsVcl(const uint8_t* data, size_t size);
 bool h265StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl);
 bool h265IsVcl(const uint8_t* data, size_t size);
 
-// Marks the key deliveries of a live H.265 stream for the live queue, which drops to its
-// newest key when it falls behind. The key is the first parameter set of the group in front
-// of an IRAP picture (so the picture keeps what it needs), or an IRAP picture with no
-// parameter sets in front. Delimiters and SEI between them keep the group open.
-class H265KeyMarker {
-public:
-    bool isKey(uint16_t frameType, const uint8_t* data, size_t size);
-
-private:
-    bool m_afterParameterSet = false;  // parameter sets came since the last slice
-};
-
+// True when the first NAL unit of the H.265 chunk is a VPS, SPS or PPS.
 bool h265IsParameterSet(const uint8_t* data, size_t size);
 
 }  // namespace kx::play

@@ -1,6 +1,8 @@
 // Collects the NAL units of a ".qf" file or a live stream (one per packaged frame) into whole
 // access units, so that a decoder gets one picture per packet. H.264 by default; H.265 after
-// setHevc(true) (its decoder takes nothing less than a whole picture).
+// setHevc(true) (its decoder takes nothing less than a whole picture). An access unit that
+// would grow past kMaxAccessUnitBytes is damage: what was collected is dropped, and so is what
+// follows up to the start of the next access unit.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +28,8 @@ public:
     void clear();
     void setHevc(bool hevc) { m_hevc = hevc; }
     bool hevc() const { return m_hevc; }
+    // Access units dropped for growing past the bound.
+    uint64_t dropped() const { return m_dropped; }
 
 private:
     struct Buffer {
@@ -34,9 +38,13 @@ private:
         bool key = false;
         bool hasVcl = false;
     };
+    void restart();
+
     Buffer m_collecting;
     Buffer m_ready;
     bool m_hevc = false;
+    bool m_skipping = false;  // inside an access unit that grew too long
+    uint64_t m_dropped = 0;
 };
 
 }  // namespace kx::play

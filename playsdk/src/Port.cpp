@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "BitstreamInfo.h"
+#include "InputLimits.h"
 #include "PackagedFrame.h"
 
 extern "C" {
@@ -13,7 +14,7 @@ extern "C" {
 namespace kx::play {
 namespace {
 
-constexpr uint32_t kMaxDelivery = 8u << 20;
+constexpr uint32_t kMaxDelivery = kMaxFrameBytes;
 
 bool startsWithStartCode(const uint8_t* p, size_t n) {
     return (n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1) ||
@@ -192,11 +193,8 @@ int Port::inputData(const uint8_t* data, uint32_t size) {
     StreamInputQueue::Meta meta;
     meta.ptsUs = static_cast<int64_t>(f->ptsSec) * 1000000 + f->ptsUsec;
     meta.video = kx::frame::isVideoDataType(f->dataType);
-    if (f->dataType == KX_DATA_H265) {
-        meta.key = m_h265Keys.isKey(f->frameType, f->payload, f->payloadSize);
-    } else {
-        meta.key = meta.video && isKeyFrame(f->dataType, f->frameType, f->payload, f->payloadSize);
-    }
+    meta.key = meta.video && isKeyFrame(f->dataType, f->frameType, f->payload, f->payloadSize);
+    meta.parameterSet = parameterSetKind(f->dataType, f->frameType, f->payload, f->payloadSize);
     ++m_stats.received;
     const bool queued = m_queue.push(data, size, meta);
     lock.unlock();

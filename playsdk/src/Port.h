@@ -14,7 +14,6 @@
 
 #include "AudioDecoder.h"
 #include "AudioOutput.h"
-#include "BitstreamInfo.h"
 #include "FramePresenter.h"
 #include "H264AccessUnit.h"
 #include "KXPlaySdk.h"
@@ -115,7 +114,6 @@ private:
     PortStats m_stats;
     int m_threads = 0;
     bool m_freeRun = false;
-    H265KeyMarker m_h265Keys;
 
     // The port's thread only.
     VideoDecoder m_video;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "H264AccessUnit.h"
+#include "InputLimits.h"
 #include "MediaSource.h"
 #include "PackagedFrame.h"
 
@@ -29,7 +30,7 @@ public:
     bool seekTo(uint64_t offset);
 
     // Largest inner part accepted; the stream library never produces one above 4 MiB + 16.
-    static constexpr size_t kMaxInner = 8u * 1024u * 1024u;
+    static constexpr size_t kMaxInner = kMaxFrameBytes;
 
 private:
     bool fill();

@@ -67,6 +67,24 @@ void StreamInputQueue::dropFront(size_t n) {
     }
 }
 
+void StreamInputQueue::dropBefore(size_t to) {
+    if (to > m_count) to = m_count;
+    constexpr size_t kMaxKinds = 8;
+    size_t kept[kMaxKinds];
+    uint8_t kinds[kMaxKinds];
+    size_t nKept = 0;
+    for (size_t i = to; i > 0 && nKept < kMaxKinds; --i) {
+        const uint8_t kind = at(i - 1).meta.parameterSet;
+        if (kind == 0 || std::find(kinds, kinds + nKept, kind) != kinds + nKept) continue;
+        kinds[nKept] = kind;
+        kept[nKept++] = i - 1;  // newest first
+    }
+    // The kept entries move up to just before `to`, oldest first. Every target slot lies at or
+    // after its entry's own slot and no entry still to be moved sits in it.
+    for (size_t k = 0; k < nKept; ++k) at(to - 1 - k) = at(kept[k]);
+    dropFront(to - nKept);
+}
+
 bool StreamInputQueue::lagging(const Meta& incoming) const {
     if (!incoming.video) return false;
     // The video time queued, summed from one picture to the next. A step is counted up to a
@@ -102,7 +120,7 @@ bool StreamInputQueue::push(const uint8_t* data, size_t size, const Meta& meta) 
         m_ring.resize(
             std::max<size_t>(m_limits.initialBytes, 4096));  // taken at the first delivery
     if (meta.video) {
-        if (m_waitKey && !meta.key) {
+        if (m_waitKey && !meta.key && meta.parameterSet == 0) {
             ++m_dropped;
             return false;
         }
@@ -112,21 +130,31 @@ bool StreamInputQueue::push(const uint8_t* data, size_t size, const Meta& meta) 
     bool room = m_count < m_entries.size() && (place(size, offset) || grow(size));
     if (room && m_count > 0) room = place(size, offset);
     if (!room || lagging(meta)) {
-        // Behind: keep the newest key frame and what follows it, or start over at a key.
+        // Behind: keep the newest key frame, the parameter sets it needs and what follows it,
+        // or start over at a key frame.
         const long key = newestKey();
-        if (meta.video && meta.key) {
-            dropFront(m_count);
+        const bool incomingKey = meta.video && meta.key;
+        if (incomingKey) {
+            dropBefore(m_count);
         } else if (key > 0) {
-            dropFront(static_cast<size_t>(key));
-        } else {
-            dropFront(m_count);
+            dropBefore(static_cast<size_t>(key));
+        } else if (key < 0) {
+            dropBefore(m_count);
             if (meta.video) {
                 m_waitKey = true;
                 ++m_dropped;
                 return false;
             }
         }
+        // key == 0: the queue starts at its newest key frame; nothing before it can go.
         room = m_count < m_entries.size() && place(size, offset);
+        if (!room && key == 0 && !incomingKey) {
+            // No room behind the key frame: this delivery goes, and video waits for the next
+            // key frame (a picture missing here would damage every one after it).
+            if (meta.video) m_waitKey = true;
+            ++m_dropped;
+            return false;
+        }
         if (!room) {
             dropFront(m_count);
             room = place(size, offset);

@@ -1,7 +1,9 @@
 // The bounded queue between KX_PLAY_InputData and a live port's thread: deliveries are
 // copied into one ring of bytes (grown up to a limit, never per frame). A stream that falls
 // behind (more than the allowed lag queued, or no room) drops to the newest key frame
-// instead of growing its latency; without one it waits for the next.
+// instead of growing its latency, keeping the latest parameter set of each kind queued before
+// it (the key frame needs them); without a key frame it waits for the next. A key frame the
+// queue already starts with is never dropped to make room.
 // Not thread-safe: the port guards it with its mutex.
 #pragma once
 
@@ -23,6 +25,8 @@ public:
         int64_t ptsUs = 0;
         bool video = false;
         bool key = false;
+        // Non-zero for a parameter set, one value per kind (H.264: the NAL unit type).
+        uint8_t parameterSet = 0;
     };
 
     StreamInputQueue();
@@ -49,6 +53,9 @@ private:
     bool place(size_t size, size_t& offset) const;
     bool grow(size_t size);
     void dropFront(size_t n);
+    // Drops the entries before index `to` except the latest parameter set of each kind, which
+    // stay in front of it in their order.
+    void dropBefore(size_t to);
     bool lagging(const Meta& incoming) const;
     long newestKey() const;
 

@@ -20,10 +20,12 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "KXRtspSdk.h"
 #include "RTSPClient.h"
 #include "RtspUrl.h"
+#include "StreamStartConfig.h"
 #include "UsageEnvironment.h"
 
 namespace kx::media {
@@ -94,8 +96,15 @@ public:
     // Session thread, called by the sinks.
     void RefreshLastData() { m_tvLastData = std::chrono::steady_clock::now(); }
     bool HasRealDataCallBack() const { return m_fnRealData.load() != nullptr; }
+    // A video frame; an H.264 IDR slice may start a recording, which writes nothing before.
     void InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame, uint32_t n,
                         bool hasStartCode, uint32_t seconds, uint32_t microseconds);
+    // A video frame that starts a recording when keyFrame is set; the recording then writes
+    // the units of its stream's start configuration (may be null) first, with this frame's
+    // presentation time. The data callback gets the frame only.
+    void InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame, uint32_t n,
+                        bool hasStartCode, uint32_t seconds, uint32_t microseconds, bool keyFrame,
+                        const StreamStartConfig* startConfig);
     void InputAudioData(uint32_t n, uint32_t channels, uint32_t sampleRate, uint16_t dataType,
                         const uint8_t* frame, uint32_t seconds, uint32_t microseconds);
     // The unpackaged payload: straight to the data callback.
@@ -104,6 +113,11 @@ public:
     void UpdateCurrentTime(int64_t seconds, int64_t microseconds);
     // Writes a whole packaged frame to the recording file (from the first key frame on).
     void SaveRealData(const uint8_t* data, size_t size, bool keyFrame);
+    // The same; a key frame that starts the recording is preceded by the units of startConfig
+    // (may be null), packaged with the presentation time given.
+    void SaveRealData(const uint8_t* data, size_t size, bool keyFrame,
+                      const StreamStartConfig* startConfig, uint32_t seconds,
+                      uint32_t microseconds);
     // Stream length from the SDP of a successful DESCRIBE.
     void ScanVideoLength(const char* sdp);
 
@@ -119,6 +133,9 @@ private:
     void ReportSeekResult(uint32_t seekId, bool accepted);
     void AbandonSeeks(CRTSPClient* client);  // its unanswered seeks are refused
     void CloseRecordLocked();
+    void WriteRecordLocked(const uint8_t* data, size_t size);
+    void WriteStartConfigLocked(const StreamStartConfig& config, uint32_t seconds,
+                                uint32_t microseconds);
 
     // RTSP conversation (session thread).
     static void ContinueAfterOPTIONS(kx::media::RTSPClient* client, int code, char* text);
@@ -174,6 +191,7 @@ private:
     char m_szRecordFile[kRtspUrlSize] = {0};
     std::unique_ptr<FILE, FileCloser> m_pRecordFile;
     std::mutex m_mtxRecord;
+    std::vector<uint8_t> m_vecRecordConfig;  // a packaged configuration unit being written
     std::atomic<bool> m_bSoundOn{true};
     char m_szUrl[kRtspUrlSize] = {0};
     int32_t m_nLoginHandle;

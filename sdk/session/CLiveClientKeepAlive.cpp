@@ -84,6 +84,12 @@ void CLiveClient::Reconnect() {
         old->m_pLiveClient = nullptr;
         Medium::close(old);
     }
+    {
+        // What follows the gap may refer to pictures the file never got: an open recording
+        // resumes at the next key frame, with its configuration in front.
+        std::lock_guard<std::mutex> lock(m_mtxRecord);
+        m_bRecordStarted = false;
+    }
     KX_LOG(LOG_DETAIL, "[%s] reconnect to server, RealHandle : %d \n", "CLiveClient::Reconnect",
            m_nRealHandle.load());
     CRTSPClient* client = CRTSPClient::createNew(Env(), m_szUrl);

@@ -27,6 +27,14 @@ bool CLiveClient::EnsureDataBuf(size_t size, const char* caller) {
 void CLiveClient::InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame,
                                  uint32_t n, bool hasStartCode, uint32_t seconds,
                                  uint32_t microseconds) {
+    InputVideoData(dataType, frameType, frame, n, hasStartCode, seconds, microseconds,
+                   frameType == KX_FRAME_IDR, nullptr);
+}
+
+void CLiveClient::InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame,
+                                 uint32_t n, bool hasStartCode, uint32_t seconds,
+                                 uint32_t microseconds, bool keyFrame,
+                                 const StreamStartConfig* startConfig) {
     if (!EnsureDataBuf(static_cast<size_t>(n) + 50, "CLiveClient::InputVideoData")) return;
     kx::frame::VideoFrameInfo info;
     info.dataType = dataType;
@@ -36,7 +44,7 @@ void CLiveClient::InputVideoData(uint16_t dataType, uint16_t frameType, const ui
     info.ptsUsec = microseconds;
     info.wallClockSec = frameType == KX_FRAME_IDR ? static_cast<uint32_t>(std::time(nullptr)) : 0;
     const size_t total = kx::frame::writeVideo(m_pDataBuf.get(), info, frame, n);
-    SaveRealData(m_pDataBuf.get(), total, frameType == KX_FRAME_IDR);
+    SaveRealData(m_pDataBuf.get(), total, keyFrame, startConfig, seconds, microseconds);
     DeliverPackaged(dataType, kx::frame::innerLength(m_pDataBuf.get()));
 }
 

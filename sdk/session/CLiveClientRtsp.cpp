@@ -209,7 +209,7 @@ MediaSink* CLiveClient::CreateSink(MediaSubsession& sub) {
     }
     if (is(medium, "video") && is(codec, "MP4V-ES")) {
         KX_LOG(LOG_DETAIL, "[%s] RealHandle:%d, create mpeg4 video data sink.\n", kWhere, handle);
-        return Mpeg4DataSink::createNew(Env(), this);
+        return Mpeg4DataSink::createNew(Env(), this, sub.fmtp_config());
     }
     const unsigned channels = sub.numChannels();
     const unsigned sampleRate = sub.rtpTimestampFrequency();

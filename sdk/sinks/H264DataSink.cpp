@@ -19,7 +19,22 @@ H264DataSink* H264DataSink::createNew(kx::media::UsageEnvironment& env, CLiveCli
 
 H264DataSink::H264DataSink(kx::media::UsageEnvironment& env, CLiveClient* liveClient,
                            const char* sprop)
-    : DataSink(env, liveClient), m_szSPropParameterSets(sprop) {}
+    : DataSink(env, liveClient), m_szSPropParameterSets(sprop) {
+    try {
+        for (const auto& record : ParseSPropParameterSets(m_szSPropParameterSets)) {
+            bool hasStartCode = false;
+            const uint16_t type =
+                ClassifyFrame(record.data(), static_cast<unsigned>(record.size()), hasStartCode);
+            if (!hasStartCode) KeepParameterSet(type, record.data(), record.size());
+        }
+    } catch (...) {  // no memory for the records: the stream's own parameter sets may come
+    }
+}
+
+void H264DataSink::KeepParameterSet(uint16_t frameType, const uint8_t* nal, size_t size) {
+    if (frameType == KX_FRAME_SPS) m_startConfig.Set(0, KX_DATA_H264, KX_FRAME_SPS, nal, size);
+    if (frameType == KX_FRAME_PPS) m_startConfig.Set(1, KX_DATA_H264, KX_FRAME_PPS, nal, size);
+}
 
 uint16_t H264DataSink::ClassifyFrame(const uint8_t* b, unsigned n, bool& hasStartCode) {
     return kx::frame::h264FrameType(b, n, hasStartCode);
@@ -56,9 +71,14 @@ void H264DataSink::afterGettingFrame1(unsigned n, int64_t seconds, int64_t micro
         }
     }
     bool hasStartCode = false;
-    const uint16_t frameType = ClassifyFrame(m_pBuffer.get(), n, hasStartCode);
-    m_pLiveClient->InputVideoData(KX_DATA_H264, frameType, m_pBuffer.get(), n, hasStartCode, sec,
-                                  usec);
+    const uint8_t* frame = m_pBuffer.get();
+    const uint16_t frameType = ClassifyFrame(frame, n, hasStartCode);
+    if (frameType == KX_FRAME_SPS || frameType == KX_FRAME_PPS) {
+        const unsigned skip = !hasStartCode ? 0 : (frame[2] == 1 ? 3 : 4);
+        KeepParameterSet(frameType, frame + skip, n - skip);
+    }
+    m_pLiveClient->InputVideoData(KX_DATA_H264, frameType, frame, n, hasStartCode, sec, usec,
+                                  frameType == KX_FRAME_IDR, &m_startConfig);
     m_pLiveClient->UpdateCurrentTime(seconds, microseconds);
 }
 

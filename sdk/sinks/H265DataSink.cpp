@@ -45,7 +45,27 @@ H265DataSink::H265DataSink(kx::media::UsageEnvironment& env, CLiveClient* liveCl
     : DataSink(env, liveClient),
       m_szSPropVps(spropVps),
       m_szSPropSps(spropSps),
-      m_szSPropPps(spropPps) {}
+      m_szSPropPps(spropPps) {
+    using namespace kx::frame;
+    try {
+        // Only a description whose parameter sets are all sound is kept for recordings.
+        std::vector<std::vector<uint8_t>> vps, sps, pps;
+        if (DecodeParameterSets(spropVps, h265::kVps, vps) &&
+            DecodeParameterSets(spropSps, h265::kSps, sps) &&
+            DecodeParameterSets(spropPps, h265::kPps, pps)) {
+            for (const auto& set : vps) KeepParameterSet(KX_FRAME_VPS, set.data(), set.size());
+            for (const auto& set : sps) KeepParameterSet(KX_FRAME_SPS, set.data(), set.size());
+            for (const auto& set : pps) KeepParameterSet(KX_FRAME_PPS, set.data(), set.size());
+        }
+    } catch (...) {  // no memory for the records: the stream's own parameter sets may come
+    }
+}
+
+void H265DataSink::KeepParameterSet(uint16_t frameType, const uint8_t* nal, size_t size) {
+    if (frameType == KX_FRAME_VPS) m_startConfig.Set(0, KX_DATA_H265, KX_FRAME_VPS, nal, size);
+    if (frameType == KX_FRAME_SPS) m_startConfig.Set(1, KX_DATA_H265, KX_FRAME_SPS, nal, size);
+    if (frameType == KX_FRAME_PPS) m_startConfig.Set(2, KX_DATA_H265, KX_FRAME_PPS, nal, size);
+}
 
 bool H265DataSink::DecodeParameterSets(const char* text, int nalType,
                                        std::vector<std::vector<uint8_t>>& out) {
@@ -139,8 +159,11 @@ void H265DataSink::afterGettingFrame1(unsigned n, int64_t seconds, int64_t micro
         } catch (...) {  // no memory for the records: try with the next frame
         }
     }
+    if (frameType == KX_FRAME_VPS || frameType == KX_FRAME_SPS || frameType == KX_FRAME_PPS) {
+        KeepParameterSet(frameType, m_pBuffer.get() + header, n - header);
+    }
     m_pLiveClient->InputVideoData(KX_DATA_H265, frameType, m_pBuffer.get(), n, hasStartCode, sec,
-                                  usec);
+                                  usec, frameType == KX_FRAME_IDR, &m_startConfig);
     m_pLiveClient->UpdateCurrentTime(seconds, microseconds);
 }
 

@@ -97,8 +97,9 @@ TEST(TaskSchedulerTest, HandlerMayScheduleAndCancelTasks) {
     static TaskToken other;
     static int count;
     count = 0;
+    // Far enough out that a loaded machine cannot run it before the cancel.
     other = h.scheduler.scheduleDelayedTask(
-        5000, [](void*) { count += 100; }, nullptr);
+        300000, [](void*) { count += 100; }, nullptr);
     h.after(1000, [&] {
         h.scheduler.unscheduleDelayedTask(other);
         h.after(1000, [&] {
@@ -107,7 +108,7 @@ TEST(TaskSchedulerTest, HandlerMayScheduleAndCancelTasks) {
         });
     });
     ASSERT_TRUE(h.run());
-    h.after(10000, [&] { h.stop(); });
+    h.after(400000, [&] { h.stop(); });
     ASSERT_TRUE(h.run());
     EXPECT_EQ(count, 1);
 }

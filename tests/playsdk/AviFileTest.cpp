@@ -59,6 +59,32 @@ TEST(AviFile, PlaysPicturesAndSoundToTheEnd) {
     EXPECT_GE(KX_PLAY_CloseAviFile(port), 0);
 }
 
+// Files that only claim to be AVI: FFmpeg would open each by its content (an MP4, a playlist
+// naming another file, a network address), the library refuses them.
+class NotAvi : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(NotAvi, IsRefused) {
+    const std::string kind = GetParam();
+    const std::string mp4 = workDir() + "/real.mp4";
+    ASSERT_TRUE(runFfmpeg("-f lavfi -i testsrc=size=176x144:rate=25 -t 1 -c:v mpeg4 " + mp4));
+    std::string path = workDir() + "/" + kind + ".avi";
+    if (kind == "mp4") {
+        std::filesystem::copy_file(mp4, path, std::filesystem::copy_options::overwrite_existing);
+    } else if (kind == "playlist") {
+        writeFile(path, [&] {
+            const std::string text = "ffconcat version 1.0\nfile 'real.mp4'\n";
+            return std::vector<uint8_t>(text.begin(), text.end());
+        }());
+    } else {
+        path = "concat:" + aviFile() + "|" + aviFile();  // a protocol, not a plain file
+    }
+    EXPECT_LT(KX_PLAY_OpenAviFile(path.c_str()), 0);
+    int64_t start = 0, end = 0;
+    EXPECT_LT(KX_PLAY_GetAviFileTime(path.c_str(), &start, &end), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NotAvi, ::testing::Values("mp4", "playlist", "protocol"));
+
 TEST(AviFile, UpperCaseExtensionOpensThroughOpenFile) {
     const std::string upper = workDir() + "/CLIP.AVI";
     std::filesystem::copy_file(aviFile(), upper, std::filesystem::copy_options::overwrite_existing);

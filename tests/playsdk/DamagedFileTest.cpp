@@ -1,10 +1,14 @@
 // Damaged ".qf" recordings play up to the damage, go on at the next whole frame, and end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
+#include "InputLimits.h"
 #include "KXPlaySdk.h"
+#include "PackagedFrame.h"
 #include "PlayMedia.h"
+#include "QfFileReader.h"
 #include "TestTarget.h"
 
 namespace {
@@ -105,6 +109,48 @@ TEST(DamagedFile, BogusLengthLosesOnlyThatFrame) {
     EXPECT_EQ(p.endCount, 1);
     // Two NAL units lost: at most two pictures fewer; the last picture is the clip's last.
     EXPECT_GE(p.video.size(), static_cast<size_t>(clip.videoFrames) - 2);
+    ASSERT_FALSE(p.video.empty());
+    EXPECT_EQ(p.video.back().info.nStamp, 1003 * 1000 + 960);
+}
+
+// A run of slices that never start a new picture (first macroblock not 0), 40 MiB in all,
+// in the middle of a recording: the reader never hands out more than one access unit may
+// hold, skips the damage, and the pictures after it are played to the end.
+TEST(DamagedFile, EndlessAccessUnitIsSkipped) {
+    const Clip& clip = standardH264();
+    auto bytes = readFile(writeQf("endless_src.qf", clip));
+    const auto offsets = frameOffsets(clip);
+    const size_t middle = clip.frames.size() / 2;
+    std::vector<uint8_t> slice(4u << 20, 0x5A);
+    slice[0] = 0x41;  // non-IDR slice
+    slice[1] = 0x40;  // first_mb_in_slice 1: continues the picture
+    std::vector<uint8_t> packaged(kx::frame::packagedVideoSize(slice.size(), false));
+    kx::frame::VideoFrameInfo info;
+    info.dataType = KX_DATA_H264;
+    info.frameType = KX_FRAME_NOSTART;
+    info.ptsSec = static_cast<uint32_t>(clip.frames[middle].ptsUs / 1000000);
+    info.ptsUsec = static_cast<uint32_t>(clip.frames[middle].ptsUs % 1000000);
+    packaged.resize(kx::frame::writeVideo(packaged.data(), info, slice.data(), slice.size()));
+    std::vector<uint8_t> run;
+    for (int i = 0; i < 10; ++i) run.insert(run.end(), packaged.begin(), packaged.end());
+    bytes.insert(bytes.begin() + static_cast<long>(offsets[middle]), run.begin(), run.end());
+    const std::string path = workDir() + "/endless.qf";
+    writeFile(path, bytes);
+
+    kx::play::QfFileReader reader;
+    ASSERT_TRUE(reader.open(path));
+    kx::play::MediaPacket packet;
+    size_t largest = 0;
+    int64_t lastKey = -1;
+    while (reader.read(packet)) {
+        largest = std::max(largest, packet.size);
+        if (packet.key) lastKey = packet.ptsUs;
+    }
+    EXPECT_LE(largest, kx::play::kMaxAccessUnitBytes);
+    EXPECT_GT(lastKey, clip.frames[middle].ptsUs) << "no key frame after the damage";
+
+    const Played p = playToEnd(path);
+    EXPECT_EQ(p.endCount, 1);
     ASSERT_FALSE(p.video.empty());
     EXPECT_EQ(p.video.back().info.nStamp, 1003 * 1000 + 960);
 }

@@ -91,12 +91,16 @@ TEST(H265LiveQueue, DropToTheNewestKeyFrameKeepsItsParameterSets) {
     kx::play::StreamInputQueue::Limits limits;
     limits.maxLagUs = 1500000;  // falls behind in the middle of a group of pictures
     kx::play::StreamInputQueue queue(limits);
-    kx::play::H265KeyMarker keys;
     for (const auto& d : clip.frames) {
         const auto f = kx::frame::parseInner(d.inner(), d.innerSize());
         ASSERT_TRUE(f);
-        const kx::play::StreamInputQueue::Meta meta{
-            d.ptsUs, true, keys.isKey(f->frameType, f->payload, f->payloadSize)};
+        // As the port marks them.
+        kx::play::StreamInputQueue::Meta meta;
+        meta.ptsUs = d.ptsUs;
+        meta.video = true;
+        meta.key = kx::play::isKeyFrame(f->dataType, f->frameType, f->payload, f->payloadSize);
+        meta.parameterSet =
+            kx::play::parameterSetKind(f->dataType, f->frameType, f->payload, f->payloadSize);
         queue.push(d.inner(), d.innerSize(), meta);
     }
     ASSERT_GT(queue.dropped(), 0u);

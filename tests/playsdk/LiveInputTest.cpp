@@ -257,6 +257,22 @@ struct Gate {
     }
 };
 
+// More than a second of stream at once, as after a stall of the network: the port drops to
+// the newest key frame and keeps the parameter sets delivered before it, so pictures come.
+TEST(LiveInput, ABurstStillDecodes) {
+    const Clip& clip = standardH264();
+    ASSERT_GT(clip.frames.size(), 37u);
+    DecodeRecorder dec;
+    LivePort live;
+    KX_PLAY_SetDecCallBack(live.port, &DecodeRecorder::callback, &dec);
+    KX_PLAY_Play(live.port);
+    for (size_t i = 0; i < 37; ++i) {
+        ASSERT_GE(KX_PLAY_InputData(live.port, clip.frames[i].inner(), clip.frames[i].innerSize()),
+                  0);
+    }
+    EXPECT_TRUE(dec.waitVideo(1));
+}
+
 TEST(LiveInput, FallingBehindDropsToTheNewestKeyFrame) {
     const Clip& clip = standardH264();
     Gate gate;

@@ -116,17 +116,30 @@ TEST_F(H265DataSinkTest, ParameterSetsOnceThenFramesWithTheirTypes) {
               expectedVideoInner(100, 80000, KX_DATA_H265, KX_FRAME_OTHER, false, startCoded));
     EXPECT_EQ(h.client().GetCurrentTime(), 80);  // the position follows H.265 frames
 
-    // The recording starts at the IRAP picture, which carries the wall-clock seconds.
+    // The recording starts at the IRAP picture, which carries the wall-clock seconds, with
+    // the latest parameter sets in front: the stream's VPS, the description's SPS and PPS.
     std::ifstream in(file("rec.qf"), std::ios::binary);
     const Bytes rec((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_GT(rec.size(), size_t(KX_PKT_OVERHEAD + 12));
-    const Bytes inner(rec.begin() + KX_PKT_OFF_INNER, rec.end() - KX_PKT_MARKER_SIZE);
-    ASSERT_GE(inner.size(), h.delivered[6].bytes.size());
-    EXPECT_EQ(Bytes(inner.begin(), inner.begin() + std::ptrdiff_t(h.delivered[6].bytes.size())),
-              h.delivered[6].bytes);
-    const uint32_t wall = getLe32(rec.data() + KX_PKT_OFF_WALLCLOCK);
-    EXPECT_GE(wall, uint32_t(before));
-    EXPECT_LE(wall, uint32_t(std::time(nullptr)));
+    std::vector<Bytes> inners;
+    std::vector<uint32_t> walls;
+    for (size_t at = 0; at + KX_PKT_OVERHEAD <= rec.size();) {
+        const uint32_t length = getLe32(rec.data() + at + KX_PKT_OFF_LENGTH);
+        ASSERT_LE(at + KX_PKT_OVERHEAD + length, rec.size());
+        const auto begin = rec.begin() + std::ptrdiff_t(at + KX_PKT_OFF_INNER);
+        inners.emplace_back(begin, begin + length);
+        walls.push_back(getLe32(rec.data() + at + KX_PKT_OFF_WALLCLOCK));
+        at += KX_PKT_OVERHEAD + length;
+    }
+    ASSERT_EQ(inners.size(), 5u);
+    EXPECT_EQ(inners[0],
+              expectedVideoInner(100, 40000, KX_DATA_H265, KX_FRAME_VPS, true, hevc(32, 24)));
+    EXPECT_EQ(inners[1], expectedVideoInner(100, 40000, KX_DATA_H265, KX_FRAME_SPS, true, kSps));
+    EXPECT_EQ(inners[2], expectedVideoInner(100, 40000, KX_DATA_H265, KX_FRAME_PPS, true, kPps));
+    EXPECT_EQ(inners[3], h.delivered[6].bytes);
+    EXPECT_EQ(inners[4], h.delivered[7].bytes);
+    EXPECT_EQ(walls[0], 0u);
+    EXPECT_GE(walls[3], uint32_t(before));
+    EXPECT_LE(walls[3], uint32_t(std::time(nullptr)));
 
     EXPECT_NE(logText().find("[H265DataSink::afterGettingFrame1]has input vps sps pps, vpsSize:24, "
                              "spsSize:40, ppsSize:7.\n"),

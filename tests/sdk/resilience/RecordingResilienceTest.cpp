@@ -65,13 +65,14 @@ TEST_F(RecordingTest, FileIsTheWholeDeliveredFramesFromTheFirstKeyFrameOn) {
     const auto delivered = m_frames.frames();
     const RecordedSpan span =
         checkRecording(path, delivered, before, after, wallFrom, wallClockNow());
-    EXPECT_LE(span.first + span.count, m_frames.count());
+    EXPECT_LE(span.end, m_frames.count());
+    EXPECT_EQ(span.resumed, 0u);
     size_t audio = 0;
-    for (size_t i = span.first; i < span.first + span.count && i < delivered.size(); ++i) {
+    for (size_t i = span.first; i < span.end && i < delivered.size(); ++i) {
         audio += delivered[i].dataType == KX_DATA_PCMU ? 1 : 0;
     }
     EXPECT_GT(audio, 0u) << "audio with the sound on belongs in the recording";
-    EXPECT_LE(span.first + span.count, stopped + 1) << "frames after the stop were written";
+    EXPECT_LE(span.end, stopped + 1) << "frames after the stop were written";
     EXPECT_EQ(KX_NET_StopRealPlay(m_handle), 1);
 }
 
@@ -90,12 +91,13 @@ TEST_F(RecordingTest, SecondStartClosesTheFirstFileWholeAndWaitsForTheNextKeyFra
     const RecordedSpan a = checkRecording(first, delivered, before1, after1, wallFrom, wallTo);
     const RecordedSpan b = checkRecording(second, delivered, before2, after2, wallFrom, wallTo);
     // The first file ends no later than the second start; the second begins after it.
-    EXPECT_LE(a.first + a.count, after2);
-    EXPECT_GE(b.first, a.first + a.count);
+    EXPECT_LE(a.end, after2);
+    EXPECT_GE(b.first, a.end);
 }
 
 // The server goes quiet (no RTP, requests unanswered, connection dropped): the session
-// reconnects after its 15-second check and the recording goes on in the same file, whole.
+// reconnects after its 15-second check and the recording goes on in the same file, whole,
+// starting again at the first key frame after the reconnection.
 class SlowRecordingTest : public RecordingTest {};
 
 TEST_F(SlowRecordingTest, RecordingAcrossAReconnectionStaysWhole) {
@@ -113,7 +115,10 @@ TEST_F(SlowRecordingTest, RecordingAcrossAReconnectionStaysWhole) {
     const auto delivered = m_frames.frames();
     const RecordedSpan span =
         checkRecording(path, delivered, before, after, wallFrom, wallClockNow());
-    EXPECT_GT(span.first + span.count, resumedFrom) << "nothing recorded after the reconnection";
+    EXPECT_GT(span.end, resumedFrom) << "nothing recorded after the reconnection";
+    // What follows the gap may refer to pictures before it: the file starts again at the
+    // first key frame after the reconnection, with the parameter sets in front.
+    EXPECT_EQ(span.resumed, 1u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "ResilienceHelpers.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "SdpText.h"
@@ -52,6 +53,19 @@ uint32_t wallClockNow() {
     return static_cast<uint32_t>(std::time(nullptr));
 }
 
+namespace {
+
+uint16_t frameTypeOf(const Testing::PackagedFrame& frame) {
+    return frame.inner.audio ? 0 : frame.inner.frameType;
+}
+
+Bytes innerOf(const Bytes& file, size_t offset, uint32_t length) {
+    return Bytes(file.begin() + static_cast<long>(offset + KX_PKT_OFF_INNER),
+                 file.begin() + static_cast<long>(offset + KX_PKT_OFF_INNER + length));
+}
+
+}  // namespace
+
 RecordedSpan checkRecording(const std::string& path,
                             const std::vector<ApiTests::Delivered>& delivered, size_t earliest,
                             size_t settled, uint32_t wallFrom, uint32_t wallTo) {
@@ -64,43 +78,73 @@ RecordedSpan checkRecording(const std::string& path,
         ADD_FAILURE() << path << " holds no frame";
         return span;
     }
-    const Bytes firstInner(file.begin() + KX_PKT_OFF_INNER,
-                           file.begin() + KX_PKT_OFF_INNER + recorded.front().length);
-    span.first = delivered.size();
-    for (size_t i = earliest; i < delivered.size(); ++i) {
-        if (delivered[i].bytes == firstInner) {
-            span.first = i;
-            break;
-        }
-    }
-    if (span.first == delivered.size()) {
-        ADD_FAILURE() << path << ": the first recorded frame was not delivered after the start";
-        return span;
-    }
-    EXPECT_TRUE(isKeyFrame(delivered[span.first])) << path << " does not begin with a key frame";
-    for (size_t i = settled; i < span.first; ++i) {
-        EXPECT_FALSE(isKeyFrame(delivered[i]))
-            << path << ": key frame " << i << " was delivered after the start but not recorded";
-    }
-    span.count = recorded.size();
-    if (span.first + span.count > delivered.size()) {
-        ADD_FAILURE() << path << " holds more frames than were delivered";
-        return span;
-    }
-    // Rebuild the expected file from the delivered inner parts; the wall clock of key frames
-    // is taken from the file after checking it lies in the recording's time.
     Bytes expected;
-    for (size_t i = 0; i < span.count; ++i) {
-        const auto& d = delivered[span.first + i];
-        uint32_t wall = 0;
-        if (isKeyFrame(d)) {
-            wall = recorded[i].wallClockSeconds;
-            EXPECT_GE(wall, wallFrom) << "frame " << i;
-            EXPECT_LE(wall, wallTo) << "frame " << i;
+    size_t offset = 0;  // of recorded[i] in the file
+    size_t j = earliest;
+    bool started = false;
+    for (size_t i = 0; i < recorded.size();) {
+        const Bytes inner = innerOf(file, offset, recorded[i].length);
+        if (started && j < delivered.size() && delivered[j].bytes == inner) {
+            uint32_t wall = 0;
+            if (isKeyFrame(delivered[j])) {
+                wall = recorded[i].wallClockSeconds;
+                EXPECT_GE(wall, wallFrom) << "frame " << i;
+                EXPECT_LE(wall, wallTo) << "frame " << i;
+            }
+            const Bytes whole = wholeFrame(inner, wall);
+            expected.insert(expected.end(), whole.begin(), whole.end());
+            offset += recorded[i].length + KX_PKT_OVERHEAD;
+            ++i;
+            ++j;
+            continue;
         }
-        const Bytes whole = wholeFrame(d.bytes, wall);
-        expected.insert(expected.end(), whole.begin(), whole.end());
+        // A start: SPS and PPS, then the key frame they were written for.
+        size_t k = i;
+        size_t keyOffset = offset;
+        while (k < recorded.size() && frameTypeOf(recorded[k]) != KX_FRAME_IDR) {
+            keyOffset += recorded[k].length + KX_PKT_OVERHEAD;
+            ++k;
+        }
+        if (k != i + 2 || k == recorded.size()) {
+            ADD_FAILURE() << path << ": frame " << i
+                          << " is neither the next delivered frame nor SPS, PPS and a key frame";
+            return span;
+        }
+        const auto& key = recorded[k].inner;
+        EXPECT_EQ(frameTypeOf(recorded[i]), KX_FRAME_SPS) << path << " frame " << i;
+        EXPECT_EQ(frameTypeOf(recorded[i + 1]), KX_FRAME_PPS) << path << " frame " << i + 1;
+        for (size_t c = i; c < k; ++c) {
+            EXPECT_EQ(recorded[c].inner.ptsSeconds, key.ptsSeconds) << path << " frame " << c;
+            EXPECT_EQ(recorded[c].inner.ptsMicroseconds, key.ptsMicroseconds);
+            EXPECT_EQ(recorded[c].wallClockSeconds, 0u);
+        }
+        const Bytes keyInner = innerOf(file, keyOffset, recorded[k].length);
+        const size_t from = j;
+        while (j < delivered.size() && delivered[j].bytes != keyInner) ++j;
+        if (j == delivered.size()) {
+            ADD_FAILURE() << path << ": the key frame of frame " << k
+                          << " was not delivered where the recording could start";
+            return span;
+        }
+        // No key frame went unrecorded before this start.
+        for (size_t d = std::max(from, started ? from : settled); d < j; ++d) {
+            EXPECT_FALSE(isKeyFrame(delivered[d]))
+                << path << ": key frame " << d << " was delivered but not recorded";
+        }
+        if (started) {
+            ++span.resumed;
+        } else {
+            span.first = j;
+        }
+        started = true;
+        for (size_t c = i; c < k; ++c) {
+            const Bytes whole = wholeFrame(innerOf(file, offset, recorded[c].length), 0);
+            expected.insert(expected.end(), whole.begin(), whole.end());
+            offset += recorded[c].length + KX_PKT_OVERHEAD;
+        }
+        i = k;
     }
+    span.end = j;
     EXPECT_EQ(expected.size(), file.size()) << path;
     EXPECT_TRUE(expected == file) << path << " differs from the delivered frames";
     return span;

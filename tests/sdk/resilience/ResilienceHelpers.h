@@ -29,15 +29,18 @@ bool isKeyFrame(const ApiTests::Delivered& delivered);
 
 // Where a recording sits in the delivered frames.
 struct RecordedSpan {
-    size_t first = 0;  // index of the first recorded frame among the delivered ones
-    size_t count = 0;  // number of recorded frames
+    size_t first = 0;    // index of the first recorded key frame among the delivered ones
+    size_t end = 0;      // one past the last recorded frame among the delivered ones
+    size_t resumed = 0;  // times the recording started again at a key frame after a gap
 };
 
 // Checks (with gtest assertions) that the file is, byte for byte, the whole packaged frames of
-// delivered[first, first + count) for some first >= earliest, that the first is a key frame,
-// that no key frame was delivered between `settled` and it (the recording waits for the first
-// key frame after it was started), that key frames carry a wall-clock time between
-// wallFrom and wallTo and all other frames 0. Returns where the recording sits.
+// delivered[first, end) for some first >= earliest, each start at a key frame preceded by the
+// stream's SPS and PPS (frame types 3 and 4, with the key frame's presentation time): the
+// first is a key frame, no key frame was delivered between `settled` and it (the recording
+// waits for the first key frame after it was started); after a gap in the file's frames (a
+// reconnection) the recording starts again at the first key frame delivered after the gap.
+// Key frames carry a wall-clock time between wallFrom and wallTo, all other frames 0.
 RecordedSpan checkRecording(const std::string& path,
                             const std::vector<ApiTests::Delivered>& delivered, size_t earliest,
                             size_t settled, uint32_t wallFrom, uint32_t wallTo);
