@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "MediaLaunch.h"
+#include "RecordingDecode.h"
 #include "TestRtspServer.h"
 #include "api_fixture.h"
 
@@ -141,6 +142,43 @@ TEST_P(H265FileStream, NalUnitsArriveByteForByteAndDecode) {
 
 INSTANTIATE_TEST_SUITE_P(Transport, H265FileStream, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Tcp" : "Udp"; });
+
+// The live H.265 mount sends its parameter sets only in the session description: a recording
+// still begins with VPS, SPS, PPS and the key frame, and decodes from its first picture.
+TEST_F(ApiTest, H265RecordingDecodesFromItsFirstFrame) {
+    if (!Tools::hasElement("x265enc") || !Tools::hasElement("rtph265pay")) {
+        GTEST_SKIP() << "no H.265 encoder";
+    }
+    TestRtspServer server;
+    server.addLiveMounts();
+    ASSERT_TRUE(server.start());
+    const int32_t handle = play(server.port(), TestRtspServer::kH265Pcmu, true);
+    ASSERT_GE(handle, 1000000);
+    FrameCollector collector;
+    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    ASSERT_TRUE(collector.waitForCount(KX_DATA_H265, 5, 20s));
+    const std::string path = m_dir.file("h265.qf");
+    ASSERT_EQ(KX_NET_SaveRealData(handle, path.c_str()), 1);
+    const size_t from = collector.count(KX_DATA_H265);
+    ASSERT_TRUE(collector.waitForCount(KX_DATA_H265, from + 45, 30s));
+    ASSERT_EQ(KX_NET_StopSaveRealData(handle), 1);
+    ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
+
+    std::vector<Testing::PackagedFrame> recorded;
+    std::string error;
+    ASSERT_TRUE(Testing::parsePackagedFrames(Testing::readFile(path), recorded, &error)) << error;
+    ASSERT_GT(recorded.size(), 4u);
+    EXPECT_EQ(recorded[0].inner.frameType, KX_FRAME_VPS);
+    EXPECT_EQ(recorded[1].inner.frameType, KX_FRAME_SPS);
+    EXPECT_EQ(recorded[2].inner.frameType, KX_FRAME_PPS);
+    EXPECT_EQ(recorded[3].inner.frameType, KX_FRAME_IDR);
+    const auto decode = Testing::decodeRecordedVideo(recorded, KX_DATA_H265, m_dir.file("o.h265"));
+    ASSERT_TRUE(decode.ran) << decode.output;
+    EXPECT_GT(decode.pictures, 10u);
+    EXPECT_EQ(decode.firstPicture, "I") << decode.output;
+    EXPECT_EQ(decode.errors, 0u) << decode.output;
+    EXPECT_EQ(decode.decoded, decode.pictures) << decode.output;
+}
 
 }  // namespace
 }  // namespace Brelso::ApiTests
