@@ -5,6 +5,8 @@
 
 #include "MediaLaunch.h"
 #include "RecordingDecode.h"
+#include "ScriptedRtspServer.h"
+#include "SdpText.h"
 #include "TestRtspServer.h"
 #include "api_fixture.h"
 
@@ -178,6 +180,85 @@ TEST_F(ApiTest, H265RecordingDecodesFromItsFirstFrame) {
     EXPECT_EQ(decode.firstPicture, "I") << decode.output;
     EXPECT_EQ(decode.errors, 0u) << decode.output;
     EXPECT_EQ(decode.decoded, decode.pictures) << decode.output;
+}
+
+// A camera that sends with decoding order numbers (sprop-max-don-diff 1): every second slice
+// goes out before the one it follows, in single NAL unit packets with DONL and fragmentation
+// units with DONL in the first fragment; the parameter sets only in the description. The
+// slices arrive in decoding order; the numbers wrap past 65535 on the way.
+TEST_F(ApiTest, H265DecodingOrderNumbersRestoreTheOrder) {
+    Testing::TempDir media;
+    ASSERT_TRUE(Testing::generateH265Stream(media.file("don.h265"), 30, 15, 15, 160, 120));
+    std::vector<Bytes> slices, vps, sps, pps;
+    for (const Bytes& nal : Testing::splitAnnexB(Testing::readFile(media.file("don.h265")))) {
+        const int type = hevcType(nal);
+        if (type <= 31) slices.push_back(withoutTrailingZeros(nal));
+        if (type == 32 && vps.empty()) vps.push_back(nal);
+        if (type == 33 && sps.empty()) sps.push_back(nal);
+        if (type == 34 && pps.empty()) pps.push_back(nal);
+    }
+    ASSERT_EQ(slices.size(), 30u);
+    ASSERT_FALSE(vps.empty() || sps.empty() || pps.empty());
+    // The packets of one slice with its decoding order number.
+    const auto packetsOf = [](const Bytes& nal, uint16_t don) {
+        std::vector<Testing::RtpPayload> out;
+        constexpr size_t kChunk = 700;
+        if (nal.size() <= kChunk) {
+            Bytes single = {nal[0], nal[1], uint8_t(don >> 8), uint8_t(don)};
+            single.insert(single.end(), nal.begin() + 2, nal.end());
+            out.push_back({single, false});
+            return out;
+        }
+        for (size_t off = 2; off < nal.size(); off += kChunk) {
+            const bool first = off == 2, last = off + kChunk >= nal.size();
+            Bytes fu = {uint8_t((nal[0] & 0x81) | (49 << 1)), nal[1],
+                        uint8_t((first ? 0x80 : 0) | (last ? 0x40 : 0) | hevcType(nal))};
+            if (first) {
+                fu.push_back(uint8_t(don >> 8));
+                fu.push_back(uint8_t(don));
+            }
+            fu.insert(fu.end(), nal.begin() + std::ptrdiff_t(off),
+                      nal.begin() + std::ptrdiff_t(std::min(nal.size(), off + kChunk)));
+            out.push_back({fu, false});
+        }
+        return out;
+    };
+    Testing::RtpPlan plan;
+    plan.loop = false;
+    plan.intervalMs = 66;
+    plan.timestampStep = 6000;
+    for (size_t i = 0; i < slices.size(); i += 2) {
+        std::vector<Testing::RtpPayload> tick;
+        for (size_t k : {i + 1, i}) {
+            for (auto& p : packetsOf(slices[k], uint16_t(65520 + k))) tick.push_back(p);
+        }
+        tick.back().marker = true;
+        plan.ticks.push_back(tick);
+    }
+    Testing::ScriptedRtspServer server;
+    const std::string fmtp = "sprop-max-don-diff=1;sprop-vps=" + Testing::base64(vps[0]) +
+                             ";sprop-sps=" + Testing::base64(sps[0]) +
+                             ";sprop-pps=" + Testing::base64(pps[0]);
+    server.setSdp(Testing::sdpSession({Testing::sdpMedia(0, "video", 96, "H265/90000", fmtp)}));
+    server.setTrackPlan(0, plan);
+    ASSERT_TRUE(server.start());
+    const int32_t handle = play(server.port(), "/stream", true);
+    ASSERT_GE(handle, 1000000);
+    FrameCollector collector;
+    ASSERT_EQ(KX_NET_SetRealDataCallBack(handle, FrameCollector::onData, &collector), 1);
+    // The last two slices wait for numbers beyond them, which never come.
+    const size_t expected = slices.size() - 2;
+    ASSERT_TRUE(collector.waitForCount(KX_DATA_H265, 3 + expected, 20s));
+    ASSERT_EQ(KX_NET_StopRealPlay(handle), 1);
+    std::vector<Bytes> got;
+    for (const auto& delivered : collector.frames()) got.push_back(nalOf(inner(delivered)));
+    ASSERT_GE(got.size(), 3 + expected);
+    EXPECT_EQ(got[0], vps[0]);
+    EXPECT_EQ(got[1], sps[0]);
+    EXPECT_EQ(got[2], pps[0]);
+    for (size_t i = 0; i < expected; ++i) {
+        EXPECT_EQ(withoutTrailingZeros(got[3 + i]), slices[i]) << "slice " << i;
+    }
 }
 
 }  // namespace
