@@ -97,6 +97,12 @@ std::optional<InnerFrame> parseInner(const uint8_t* inner, size_t size) {
     return f;
 }
 
+size_t addedStartCodeSize(const InnerFrame& frame) {
+    static constexpr uint8_t kPrefix[] = {0, 0, 0, 1, 0, 0, 1};
+    if (frame.dataType != KX_DATA_MPEG4 || frame.payloadSize < sizeof kPrefix) return 0;
+    return std::memcmp(frame.payload, kPrefix, sizeof kPrefix) == 0 ? 4 : 0;
+}
+
 std::optional<ScanResult> scanNext(const uint8_t* data, size_t size, size_t from, size_t maxInner) {
     if (data == nullptr) return std::nullopt;
     for (size_t pos = from; pos + KX_PKT_OVERHEAD <= size; ++pos) {

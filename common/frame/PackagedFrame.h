@@ -70,6 +70,10 @@ struct InnerFrame {
 // data type is none of the packaged ones (the raw private payload is never packaged).
 std::optional<InnerFrame> parseInner(const uint8_t* inner, size_t size);
 
+// MPEG-4 part 2 frames carry their own start codes (00 00 01): the 00 00 00 01 the packaging
+// puts in front of one is no part of the stream. The number of such leading bytes (0 or 4).
+size_t addedStartCodeSize(const InnerFrame& frame);
+
 // Finds whole packaged frames in a byte range (a ".qf" file or a part of one). A frame is
 // whole when it starts with the start marker, its L fits the range, the end marker stands at
 // 23 + L and its inner part parses. Damaged bytes are skipped up to the next start marker.

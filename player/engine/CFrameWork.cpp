@@ -24,9 +24,51 @@ PlayWndInfo* CFrameWork::Current() {
     return IsValidIndex(m_nCurIndex) ? &m_stPlayInfo[m_nCurIndex] : nullptr;
 }
 
-int CFrameWork::FailOpen() {
-    ClosePlay(m_nCurIndex);
-    return 0;
+int32_t CFrameWork::OpenDecodePort(KX_PLAY_HWND hWnd) {
+    const int32_t nPort = KX_PLAY_OpenStream();
+    if (nPort < 0) return -1;
+    if (KX_PLAY_SetPlayWnd(nPort, hWnd) < 0 ||
+        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, nullptr) < 0 ||
+        KX_PLAY_Play(nPort) < 0) {
+        CloseDecodePort(nPort);
+        return -1;
+    }
+    return nPort;
+}
+
+void CFrameWork::CloseDecodePort(int32_t nPort) {
+    KX_PLAY_Stop(nPort);
+    KX_PLAY_CloseStream(nPort);
+}
+
+CFrameWork::StreamHandles CFrameWork::StartRealPlay(const StreamAddress& address, int bTcp,
+                                                    int32_t nPort) {
+    StreamHandles handles;
+    handles.lLogin = KX_NET_Login(address.strHost.c_str(), static_cast<uint16_t>(address.nPort),
+                                  address.strUser.c_str(), address.strPassword.c_str());
+    if (handles.lLogin < 0) return {};
+    handles.lReal = KX_NET_RealPlay(handles.lLogin, 0, 0, bTcp, address.strPath.c_str(), 0);
+    // The decode port travels as the data callback's user value.
+    void* pPortValue = reinterpret_cast<void*>(static_cast<intptr_t>(nPort));
+    if (handles.lReal < 0 ||
+        KX_NET_SetRealDataCallBack(handles.lReal, &CFrameWork::OnRealData, pPortValue) == 0 ||
+        KX_NET_SetRealPlayEndCallBack(handles.lReal, &CFrameWork::OnRealPlayEnd, this) == 0 ||
+        KX_NET_SetRealPlayAutoReconnect(handles.lReal, &CFrameWork::OnReconnect, nullptr, 10) ==
+            0) {
+        if (handles.lReal >= 0) KX_NET_StopRealPlay(handles.lReal);
+        KX_NET_Logout(handles.lLogin);
+        return {};
+    }
+    return handles;
+}
+
+void CFrameWork::StopStream(int32_t lReal, int32_t lLogin, int32_t nPort, bool bRecording) {
+    // Complete the recording before the play goes away, so the file ends cleanly.
+    if (bRecording) KX_NET_StopSaveRealData(lReal);
+    // The play's thread has ended when this returns: no delivery reaches the port after.
+    KX_NET_StopRealPlay(lReal);
+    KX_NET_Logout(lLogin);
+    CloseDecodePort(nPort);
 }
 
 int CFrameWork::OpenStream(const QString& strAddress, int bTcp) {
@@ -39,39 +81,92 @@ int CFrameWork::OpenStream(const QString& strAddress, int bTcp) {
     if (!address) return 0;
 
     // Whatever still plays here would go on feeding this window: close it first.
+    CancelOpen(m_nCurIndex);
     if (pInfo->nPlayType != kPlayNone) ClosePlay(m_nCurIndex);
 
-    pInfo->nPlayType = kPlayStream;
-    pInfo->nPort = KX_PLAY_OpenStream();
-    if (pInfo->nPort < 0) {
-        ResetPlayInfo(m_nCurIndex);
+    const int32_t nPort = OpenDecodePort(pInfo->hPlayWnd);
+    if (nPort < 0) return 0;
+    const StreamHandles handles = StartRealPlay(*address, bTcp, nPort);
+    if (handles.lReal < 0) {
+        CloseDecodePort(nPort);
         return 0;
     }
-    const int32_t nPort = pInfo->nPort;
-    if (KX_PLAY_SetPlayWnd(nPort, pInfo->hPlayWnd) < 0 ||
-        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, nullptr) < 0 ||
-        KX_PLAY_Play(nPort) < 0) {
-        return FailOpen();
-    }
-
-    pInfo->lLoginHandle =
-        KX_NET_Login(address->strHost.c_str(), static_cast<uint16_t>(address->nPort),
-                     address->strUser.c_str(), address->strPassword.c_str());
-    if (pInfo->lLoginHandle < 0) return FailOpen();
-
-    pInfo->lRealHandle =
-        KX_NET_RealPlay(pInfo->lLoginHandle, 0, 0, bTcp, address->strPath.c_str(), 0);
-    if (pInfo->lRealHandle < 0) return FailOpen();
-
-    const int32_t lRealHandle = pInfo->lRealHandle;
-    // The decode port travels as the data callback's user value.
-    void* pPortValue = reinterpret_cast<void*>(static_cast<intptr_t>(nPort));
-    if (KX_NET_SetRealDataCallBack(lRealHandle, &CFrameWork::OnRealData, pPortValue) == 0 ||
-        KX_NET_SetRealPlayEndCallBack(lRealHandle, &CFrameWork::OnRealPlayEnd, this) == 0 ||
-        KX_NET_SetRealPlayAutoReconnect(lRealHandle, &CFrameWork::OnReconnect, nullptr, 10) == 0) {
-        return FailOpen();
-    }
+    pInfo->nPort = nPort;
+    pInfo->lLoginHandle = handles.lLogin;
+    pInfo->lRealHandle = handles.lReal;
+    pInfo->nPlayType = kPlayStream;
+    m_strSource[m_nCurIndex] = strAddress;
+    m_bSourceTcp[m_nCurIndex] = bTcp ? 1 : 0;
     return 1;
+}
+
+int CFrameWork::BeginOpenStream(int nIndex, const QString& strAddress, int bTcp, OpenDone fnDone) {
+    if (!IsValidIndex(nIndex) || strAddress.isEmpty()) return 0;
+    std::string strNarrow;
+    if (!ToNarrowText(strAddress, strNarrow)) return 0;
+    std::optional<StreamAddress> address = SplitStreamAddress(strNarrow);
+    if (!address) return 0;
+
+    CancelOpen(nIndex);
+    PlayWndInfo& info = m_stPlayInfo[nIndex];
+    if (info.nPlayType != kPlayNone) ClosePlay(nIndex);
+
+    const int32_t nPort = OpenDecodePort(info.hPlayWnd);
+    if (nPort < 0) return 0;
+    const uint64_t nTicket = m_nNextTicket++;
+    m_pending[nIndex] = PendingOpen{nTicket, nPort, strAddress, bTcp ? 1 : 0, std::move(fnDone)};
+    m_worker.Post([this, nIndex, nTicket, nPort, bTcp, address = std::move(*address)] {
+        const StreamHandles handles = StartRealPlay(address, bTcp, nPort);
+        m_worker.PostResult([this, nIndex, nTicket, nPort, handles] {
+            FinishOpen(nIndex, nTicket, nPort, handles);
+        });
+    });
+    return 1;
+}
+
+void CFrameWork::FinishOpen(int nIndex, uint64_t nTicket, int32_t nPort, StreamHandles handles) {
+    std::optional<PendingOpen>& pending = m_pending[nIndex];
+    if (!pending || pending->nTicket != nTicket) {
+        // Cancelled meanwhile: the play is closed, never shown.
+        if (handles.lReal >= 0) {
+            m_worker.Post(
+                [handles, nPort] { StopStream(handles.lReal, handles.lLogin, nPort, false); });
+        } else {
+            CloseDecodePort(nPort);
+        }
+        return;
+    }
+    const OpenDone fnDone = std::move(pending->fnDone);
+    int nResult = 0;
+    if (handles.lReal >= 0) {
+        PlayWndInfo& info = m_stPlayInfo[nIndex];
+        info.nPort = nPort;
+        info.lLoginHandle = handles.lLogin;
+        info.lRealHandle = handles.lReal;
+        info.nPlayType = kPlayStream;
+        m_strSource[nIndex] = pending->strAddress;
+        m_bSourceTcp[nIndex] = pending->bTcp;
+        nResult = 1;
+    } else {
+        CloseDecodePort(nPort);
+    }
+    pending.reset();
+    if (fnDone) fnDone(nResult);
+}
+
+void CFrameWork::CancelOpen(int nIndex) {
+    if (!IsValidIndex(nIndex) || !m_pending[nIndex]) return;
+    // From now on the port draws nowhere; it is closed when the late result arrives.
+    KX_PLAY_SetPlayWnd(m_pending[nIndex]->nPort, nullptr);
+    m_pending[nIndex].reset();
+}
+
+bool CFrameWork::IsOpening(int nIndex) const {
+    return IsValidIndex(nIndex) && m_pending[nIndex].has_value();
+}
+
+void CFrameWork::Drain() {
+    m_worker.Drain();
 }
 
 int CFrameWork::OpenFile(const QString& strPath) {
@@ -81,6 +176,7 @@ int CFrameWork::OpenFile(const QString& strPath) {
     std::string strNarrow;
     if (!ToNarrowText(strPath, strNarrow)) return 0;
 
+    CancelOpen(m_nCurIndex);
     if (pInfo->nPlayType != kPlayNone) ClosePlay(m_nCurIndex);
 
     pInfo->nPlayType = kPlayFile;
@@ -101,7 +197,8 @@ int CFrameWork::OpenFile(const QString& strPath) {
         KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, this) < 0 ||
         KX_PLAY_SetFileEndCallBack(nPort, &CFrameWork::OnFilePlayEnd, this) < 0 ||
         KX_PLAY_Play(nPort) < 0) {
-        return FailOpen();
+        ClosePlay(m_nCurIndex);
+        return 0;
     }
 
     int64_t llStart = 0;
@@ -113,20 +210,36 @@ int CFrameWork::OpenFile(const QString& strPath) {
         pInfo->llStartTime = llStart;
         pInfo->llEndTime = llEnd;
     }
+    m_strSource[m_nCurIndex] = strPath;
     return 1;
+}
+
+int CFrameWork::OpenFileIn(int nIndex, const QString& strPath) {
+    if (!IsValidIndex(nIndex)) return 0;
+    const int32_t nCurrent = m_nCurIndex;
+    m_nCurIndex = nIndex;
+    const int nResult = OpenFile(strPath);
+    m_nCurIndex = nCurrent;
+    return nResult;
 }
 
 int CFrameWork::ClosePlay(int nIndex) {
     if (!IsValidIndex(nIndex)) return 0;
+    CancelOpen(nIndex);
     PlayWndInfo& info = m_stPlayInfo[nIndex];
     if (info.nPlayType == kPlayStream) {
-        // Complete the recording before the play goes away, so the file ends cleanly.
-        if (info.bRecord) KX_NET_StopSaveRealData(info.lRealHandle);
-        // The play's thread has ended when this returns: no delivery reaches the port after.
-        KX_NET_StopRealPlay(info.lRealHandle);
-        KX_NET_Logout(info.lLoginHandle);
-        KX_PLAY_Stop(info.nPort);
-        KX_PLAY_CloseStream(info.nPort);
+        const int32_t lReal = info.lRealHandle;
+        const int32_t lLogin = info.lLoginHandle;
+        const int32_t nPort = info.nPort;
+        const bool bRecording = info.bRecord != 0;
+        if (m_worker.Idle()) {
+            StopStream(lReal, lLogin, nPort, bRecording);
+        } else {
+            // The stream library may be held by a call of the worker for seconds: the stream
+            // is stopped after it, and draws nowhere from now on.
+            KX_PLAY_SetPlayWnd(nPort, nullptr);
+            m_worker.Post([=] { StopStream(lReal, lLogin, nPort, bRecording); });
+        }
     } else if (info.nPlayType == kPlayFile) {
         KX_PLAY_Stop(info.nPort);
         if (info.nFileType == kFileAvi) {
@@ -142,7 +255,12 @@ int CFrameWork::ClosePlay(int nIndex) {
 }
 
 void CFrameWork::ResetPlayInfo(int nIndex) {
-    if (IsValidIndex(nIndex)) m_stPlayInfo[nIndex].Reset();
+    if (!IsValidIndex(nIndex)) return;
+    m_stPlayInfo[nIndex].Reset();
+    m_nStreamLength[nIndex] = 0;
+    m_nStreamTime[nIndex] = 0;
+    m_strSource[nIndex].clear();
+    m_bSourceTcp[nIndex] = 0;
 }
 
 int CFrameWork::Pause() {
@@ -195,12 +313,18 @@ int CFrameWork::Snapshot(QString& strPath) {
     return 1;
 }
 
-int CFrameWork::Record(QString& strPath) {
+int CFrameWork::Record(QString& strPath, RecordDone fnLater) {
     strPath.clear();
     PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType != kPlayStream) return 0;
+    const int32_t lReal = pInfo->lRealHandle;
+    const bool bLater = fnLater && !m_worker.Idle();
     if (pInfo->bRecord) {
-        KX_NET_StopSaveRealData(pInfo->lRealHandle);
+        if (bLater) {
+            m_worker.Post([lReal] { KX_NET_StopSaveRealData(lReal); });
+        } else {
+            KX_NET_StopSaveRealData(lReal);
+        }
         pInfo->bRecord = 0;
         return 1;
     }
@@ -208,6 +332,20 @@ int CFrameWork::Record(QString& strPath) {
         MediaFileNames::RecordingPath(m_strRecordPath, QDateTime::currentDateTime());
     std::string strNarrow;
     if (strFile.isEmpty() || !ToNarrowText(strFile, strNarrow)) return 0;
+    if (bLater) {
+        const int nIndex = m_nCurIndex;
+        m_worker.Post([this, nIndex, lReal, strFile, strNarrow, fnLater] {
+            const bool bStarted = KX_NET_SaveRealData(lReal, strNarrow.c_str()) != 0;
+            m_worker.PostResult([this, nIndex, lReal, strFile, fnLater, bStarted] {
+                PlayWndInfo& info = m_stPlayInfo[nIndex];
+                // The play may have been closed meanwhile; its recording went with it.
+                const bool bSamePlay = info.nPlayType == kPlayStream && info.lRealHandle == lReal;
+                if (bSamePlay) info.bRecord = bStarted ? 1 : 0;
+                fnLater(bSamePlay && bStarted ? strFile : QString());
+            });
+        });
+        return 1;
+    }
     // A recording that could not start is not shown as running.
     if (KX_NET_SaveRealData(pInfo->lRealHandle, strNarrow.c_str()) == 0) return 0;
     pInfo->bRecord = 1;
@@ -239,13 +377,20 @@ int CFrameWork::SetFilePlayTime(int nPos) {
 int CFrameWork::GetStreamLength() {
     const PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType != kPlayStream) return 0;
-    return KX_NET_GetVideoLength(pInfo->lRealHandle) / 1000;
+    // While the worker may hold the stream library, the value read last stands.
+    if (m_worker.Idle()) {
+        m_nStreamLength[m_nCurIndex] = KX_NET_GetVideoLength(pInfo->lRealHandle) / 1000;
+    }
+    return m_nStreamLength[m_nCurIndex];
 }
 
 int CFrameWork::GetStreamPlayTime() {
     const PlayWndInfo* pInfo = Current();
     if (pInfo == nullptr || pInfo->nPlayType != kPlayStream) return 0;
-    return KX_NET_GetCurrentTime(pInfo->lRealHandle) / 1000;
+    if (m_worker.Idle()) {
+        m_nStreamTime[m_nCurIndex] = KX_NET_GetCurrentTime(pInfo->lRealHandle) / 1000;
+    }
+    return m_nStreamTime[m_nCurIndex];
 }
 
 int CFrameWork::SetStreamPlayTime(int nPos) {
@@ -253,8 +398,12 @@ int CFrameWork::SetStreamPlayTime(int nPos) {
     if (pInfo == nullptr || pInfo->nPlayType != kPlayStream) return 0;
     // Bounded by the length in seconds, so the position in milliseconds fits 32 bits.
     if (nPos < 0 || nPos > GetStreamLength()) return 0;
-    if (KX_NET_SeekAndPlay(pInfo->lRealHandle, nPos * 1000) == 0) return 0;
-    KX_PLAY_ResetBuffer(pInfo->nPort);
+    // The port is closed only by a later job of the worker, so it is still this play's.
+    const int32_t lReal = pInfo->lRealHandle;
+    const int32_t nPort = pInfo->nPort;
+    m_worker.Post([lReal, nPort, nPos] {
+        if (KX_NET_SeekAndPlay(lReal, nPos * 1000) != 0) KX_PLAY_ResetBuffer(nPort);
+    });
     return 1;
 }
 

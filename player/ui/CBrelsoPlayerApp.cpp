@@ -1,5 +1,8 @@
 #include "CBrelsoPlayerApp.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+
 #include "CBrelsoPlayerDlg.h"
 #include "KXPlaySdk.h"
 #include "KXRtspSdk.h"
@@ -7,6 +10,13 @@
 CBrelsoPlayerApp::CBrelsoPlayerApp(int& argc, char** argv)
     : QApplication(argc, argv), m_calls(DefaultLibraryCalls()) {
     setApplicationName(QStringLiteral("BrelsoPlayer"));
+    // Qt's own dialogs and buttons (file dialog, "OK" and "Cancel") speak the interface's
+    // language. Without the translations installed they stay English.
+    if (m_qtTranslator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                            QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        installTranslator(&m_qtTranslator);
+    }
     // The dialogs are laid out for the 8-point dialog font.
     QFont font = QApplication::font();
     font.setPixelSize(12);
@@ -29,6 +39,8 @@ int CBrelsoPlayerApp::InitInstance() {
     }
     {
         CBrelsoPlayerDlg dlg;
+        // "--no-restore" starts with four idle windows.
+        if (!arguments().contains(QStringLiteral("--no-restore"))) dlg.RestoreSession();
         dlg.exec();
         // Destroying the main window closes all four plays.
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 #include <cstdint>
 
 class CBrelsoPlayerApp : public QApplication {
@@ -28,4 +29,5 @@ public:
 
 private:
     LibraryCalls m_calls;
+    QTranslator m_qtTranslator;
 };

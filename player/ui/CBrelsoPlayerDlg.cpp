@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QShortcut>
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "CFrameWork.h"
 #include "DialogUnits.h"
 #include "MessageBox.h"
+#include "PlayerSettings.h"
 #include "PrivateMessage.h"
 #include "ResourceTable.h"
 
@@ -27,9 +29,12 @@ CBrelsoPlayerDlg::CBrelsoPlayerDlg(QWidget* pParent)
 CBrelsoPlayerDlg::~CBrelsoPlayerDlg() {
     // Every play stops before the windows it draws into go away.
     CFrameWork& fw = GetFrameWork();
+    SaveSession();
     for (int i = 0; i < CFrameWork::kWindowCount; ++i) {
         fw.ClosePlay(i);
     }
+    // Opens and closes still on the stream worker end before the libraries may be cleaned up.
+    fw.Drain();
 }
 
 void CBrelsoPlayerDlg::OnInitDialog() {
@@ -62,6 +67,43 @@ void CBrelsoPlayerDlg::OnInitDialog() {
 #ifdef BRELSO_HAVE_FUNCTION_DLG
     m_dlgFunction.m_pPlayPannel = &m_dlgPlayPannel;
 #endif
+}
+
+void CBrelsoPlayerDlg::SaveSession() {
+    const CFrameWork& fw = GetFrameWork();
+    PlayerSettings::Session session;
+    for (int i = 0; i < CFrameWork::kWindowCount; ++i) {
+        PlayerSettings::WindowSource& source = session.windows[i];
+        const int nType = fw.m_stPlayInfo[i].nPlayType;
+        if (nType == kPlayNone || fw.m_strSource[i].isEmpty()) continue;
+        source.type = nType == kPlayStream ? PlayerSettings::SourceType::Stream
+                                           : PlayerSettings::SourceType::File;
+        source.strSource = fw.m_strSource[i];
+        source.bTcp = fw.m_bSourceTcp[i];
+    }
+    session.nCurrent = fw.m_nCurIndex;
+    PlayerSettings::SaveSession(session);
+}
+
+void CBrelsoPlayerDlg::RestoreSession() {
+    const PlayerSettings::Session session = PlayerSettings::LoadSession();
+    CFrameWork& fw = GetFrameWork();
+    QPointer<CBrelsoPlayerDlg> pThis(this);
+    for (int i = 0; i < CFrameWork::kWindowCount; ++i) {
+        const PlayerSettings::WindowSource& source = session.windows[i];
+        // A source that cannot be opened leaves its window idle, without a message.
+        if (source.type == PlayerSettings::SourceType::Stream) {
+            fw.BeginOpenStream(i, source.strSource, source.bTcp, [pThis](int) {
+                if (pThis == nullptr) return;
+                pThis->update();
+                PostPrivateMessage(pThis, MSG_PLAYWND_CHANGED, 0, 0);
+            });
+        } else if (source.type == PlayerSettings::SourceType::File) {
+            fw.OpenFileIn(i, source.strSource);
+        }
+    }
+    m_dlgPlayPannel.SelectWindow(session.nCurrent);
+    update();
 }
 
 void CBrelsoPlayerDlg::Layout() {

@@ -21,6 +21,11 @@ public:
 
     // Places the three children from the client area and asks each to lay out its controls.
     void Layout();
+    // Reopens in each window what played there when the player last closed (streams without
+    // waiting for them) and makes the window that was current current again.
+    void RestoreSession();
+    // Remembers what plays in each window and the current window.
+    void SaveSession();
     // A command of the window menu (16: the about box).
     void OnSysCommand(int nId);
     // The window menu with the about entry.

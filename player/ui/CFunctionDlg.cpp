@@ -1,7 +1,10 @@
 #include "CFunctionDlg.h"
 
 #include <QCursor>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
+#include <QPointer>
 #include <QTimerEvent>
 #include <algorithm>
 
@@ -10,6 +13,7 @@
 #include "DialogUnits.h"
 #include "DlgCtrlId.h"
 #include "KXPlaySdk.h"
+#include "MediaFileNames.h"
 #include "MessageBox.h"
 #include "PrivateMessage.h"
 #include "ResourceTable.h"
@@ -371,15 +375,37 @@ void CFunctionDlg::OnSpeedCommand(int nId) {
 
 void CFunctionDlg::OnSnapshot() {
     QString strPath;
-    GetFrameWork().Snapshot(strPath);
-    if (!strPath.isEmpty()) {
+    CFrameWork& fw = GetFrameWork();
+    if (fw.Snapshot(strPath) && !strPath.isEmpty()) {
         UiMessageBox::Show(this, strPath);
+        return;
     }
+    UiMessageBox::Show(this, SnapshotFailureText());
+}
+
+QString CFunctionDlg::SnapshotFailureText() const {
+    CFrameWork& fw = GetFrameWork();
+    const bool bPicture = CurrentInfo().nPlayType != kPlayNone && m_pPlayPannel != nullptr &&
+                          m_pPlayPannel->m_wndPlay[fw.m_nCurIndex].HasPicture();
+    if (!bPicture) return QStringLiteral("抓拍失败：还没有画面！");
+    const QString strFolder = MediaFileNames::ResolveFolder(fw.m_strSnapPath);
+    if (strFolder.isEmpty() || !QFileInfo(strFolder).isDir()) {
+        return QStringLiteral("抓拍失败：保存图片的文件夹不存在！\n") +
+               QDir::toNativeSeparators(strFolder);
+    }
+    return QStringLiteral("抓拍失败：图片无法写入（磁盘已满或没有写入权限）！\n") +
+           QDir::toNativeSeparators(strFolder);
 }
 
 void CFunctionDlg::OnRecord() {
     QString strPath;
-    GetFrameWork().Record(strPath);
+    // While another window connects, the start comes later instead of holding this thread.
+    QPointer<CFunctionDlg> pThis(this);
+    GetFrameWork().Record(strPath, [pThis](const QString& strLaterPath) {
+        if (pThis == nullptr) return;
+        pThis->Refresh();
+        if (!strLaterPath.isEmpty()) UiMessageBox::Show(pThis, strLaterPath);
+    });
     Refresh();
     if (!strPath.isEmpty()) {
         UiMessageBox::Show(this, strPath);

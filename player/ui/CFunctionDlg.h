@@ -36,6 +36,9 @@ public:
     static bool BuildSpeedMenu(QMenu& menu, int nLevel);
     // "%.2d:%.2d:%.2d" of a count of seconds; hours may take more than two digits.
     static QString FormatTime(int nSeconds);
+    // Why a snapshot of the current window could not be taken: no picture yet, the folder
+    // missing, or the file not written.
+    QString SnapshotFailureText() const;
 
     CBitmapSlider m_sliderProgress;
     CBitmapSlider m_sliderVolume;

@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QPointer>
 
 #include "CFrameWork.h"
 #include "CURLInputDlg.h"
 #include "DialogUnits.h"
 #include "DlgCtrlId.h"
 #include "MessageBox.h"
+#include "PlayerSettings.h"
 #include "PrivateMessage.h"
 #include "resource.h"
 
@@ -85,20 +87,35 @@ void CMenuDlg::CloseCurrentIfOpen() {
 
 void CMenuDlg::OnOpenStream() {
     CURLInputDlg dlg(this);
+    dlg.SetHistory(PlayerSettings::StreamHistory());
     if (dlg.exec() != QDialog::Accepted) {
         return;
     }
+    PlayerSettings::AddToStreamHistory(dlg.m_strAddress);
     OpenStreamInCurrent(dlg.m_strAddress, dlg.m_bTcp);
 }
 
 bool CMenuDlg::OpenStreamInCurrent(const QString& strAddress, int bTcp) {
     CloseCurrentIfOpen();
-    if (!GetFrameWork().OpenStream(strAddress, bTcp)) {
-        UiMessageBox::Show(this, QStringLiteral("打开网络流流失败！"));
+    CFrameWork& fw = GetFrameWork();
+    QPointer<CMenuDlg> pThis(this);
+    const int nStarted = fw.BeginOpenStream(fw.m_nCurIndex, strAddress, bTcp, [pThis](int nResult) {
+        if (pThis != nullptr) pThis->OnStreamOpened(nResult);
+    });
+    if (!nStarted) {
+        OnStreamOpened(0);
         return false;
     }
-    PostPrivateMessage(parentWidget(), MSG_PLAYWND_CHANGED, 0, 0);
+    // The window shows that it is connecting.
+    window()->update();
     return true;
+}
+
+void CMenuDlg::OnStreamOpened(int nResult) {
+    window()->update();
+    // Also after a failure: the control panel shows the idle window's state again.
+    PostPrivateMessage(parentWidget(), MSG_PLAYWND_CHANGED, 0, 0);
+    if (!nResult) UiMessageBox::Show(this, QStringLiteral("打开网络流流失败！"));
 }
 
 void CMenuDlg::OnOpenFile() {
@@ -117,6 +134,7 @@ bool CMenuDlg::OpenFileInCurrent(const QString& strPath) {
     }
     CloseCurrentIfOpen();
     if (!GetFrameWork().OpenFile(strTrimmed)) {
+        PostPrivateMessage(parentWidget(), MSG_PLAYWND_CHANGED, 0, 0);
         UiMessageBox::Show(this, QStringLiteral("打开文件失败！"));
         return false;
     }

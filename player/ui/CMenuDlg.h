@@ -21,8 +21,10 @@ public:
     // Creates the toolbar as a child of pParent and initialises its controls.
     void Create(QWidget* pParent);
 
-    // Opens an address in the current window, closing what played there first; reports a
-    // failure to the user and tells the main window about a success. Returns the result.
+    // Starts opening an address in the current window, closing what played there first; the
+    // window thread goes on meanwhile. The outcome comes later: the main window is told, and a
+    // failure is reported to the user. False (reported at once) when the address or the decode
+    // port was refused before any network call.
     bool OpenStreamInCurrent(const QString& strAddress, int bTcp);
     // The same for a file path (white space around it is removed; an empty path is ignored).
     bool OpenFileInCurrent(const QString& strPath);
@@ -41,4 +43,5 @@ protected:
 
 private:
     void CloseCurrentIfOpen();
+    void OnStreamOpened(int nResult);
 };

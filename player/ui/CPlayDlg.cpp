@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <algorithm>
+#include <chrono>
 
 #include "CFrameWork.h"
 #include "CPlayPannelDlg.h"
@@ -11,6 +12,16 @@
 #include "ResourceTable.h"
 
 namespace {
+
+int64_t SteadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// How often a playing stream is checked for pictures; a dead feed shows within
+// kNoSignalMs plus this.
+constexpr int kSignalCheckMs = 250;
 
 // Largest picture side a render target accepts from the decode library.
 constexpr int32_t kMaxPictureSide = 16384;
@@ -28,6 +39,7 @@ CPlayDlg::CPlayDlg(QWidget* pParent) : QWidget(pParent) {
     m_renderTarget.fnPresent = &CPlayDlg::PresentThunk;
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(DialogUnits::ToPixels(QSize(186, 93)));
+    m_timerSignal.start(kSignalCheckMs, this);
 }
 
 CPlayDlg::~CPlayDlg() = default;
@@ -75,6 +87,7 @@ void CPlayDlg::paintEvent(QPaintEvent*) {
         dc.drawPixmap(rcClient.left() + (rcClient.width() - logo.width()) / 2,
                       rcClient.top() + (rcClient.height() - logo.height()) / 2, logo);
         dc.restore();
+        DrawOverlay(dc, rcClient, OverlayText());
     } else {
         dc.fillRect(rcClient, m_brBack);
         std::lock_guard<std::mutex> lock(m_mtxPicture);
@@ -84,6 +97,7 @@ void CPlayDlg::paintEvent(QPaintEvent*) {
             dc.drawImage(rcClient.topLeft(), m_picture);
             dc.restore();
         }
+        DrawOverlay(dc, rcClient, OverlayText());
     }
     // The frame along the window's outline: red on the current window, black on the others.
     const QColor clr = m_bSelected ? QColor(255, 0, 0) : QColor(0, 0, 0);
@@ -93,6 +107,65 @@ void CPlayDlg::paintEvent(QPaintEvent*) {
     dc.fillRect(0, 0, 1, h, clr);
     dc.fillRect(0, h - 1, w, 1, clr);
     dc.fillRect(w - 1, 0, 1, h, clr);
+}
+
+QString CPlayDlg::OverlayText() const {
+    if (m_nIndex < 0 || m_nIndex >= CFrameWork::kWindowCount) return QString();
+    const CFrameWork& fw = GetFrameWork();
+    if (fw.IsOpening(m_nIndex)) return QStringLiteral("正在连接…");
+    const PlayWndInfo& info = fw.m_stPlayInfo[m_nIndex];
+    // Only a live stream can go quiet; a paused or ended file is not a dead feed.
+    if (info.nPlayType != kPlayStream || info.lRealHandle != m_lWatchedPlay) return QString();
+    const int64_t llQuietMs = SteadyNowMs() - m_llLastPictureMs;
+    if (llQuietMs < kNoSignalMs) return QString();
+    const int64_t t = llQuietMs / 1000;
+    return QStringLiteral("无信号 ") +
+           QString::asprintf("%02d:%02d:%02d", static_cast<int>(t / 3600),
+                             static_cast<int>(t % 3600 / 60), static_cast<int>(t % 60));
+}
+
+void CPlayDlg::timerEvent(QTimerEvent* pEvent) {
+    if (pEvent->timerId() != m_timerSignal.timerId()) {
+        QWidget::timerEvent(pEvent);
+        return;
+    }
+    if (m_nIndex >= 0 && m_nIndex < CFrameWork::kWindowCount) {
+        const PlayWndInfo& info = GetFrameWork().m_stPlayInfo[m_nIndex];
+        const int32_t lPlay = info.nPlayType == kPlayStream ? info.lRealHandle.load() : -1;
+        if (lPlay != m_lWatchedPlay) {
+            // A new play: its time without pictures counts from now.
+            m_lWatchedPlay = lPlay;
+            m_llLastPictureMs = SteadyNowMs();
+        }
+    }
+    // Repainted when the notice changes, so its time goes on every second.
+    const QString strOverlay = OverlayText();
+    if (strOverlay != m_strShownOverlay) {
+        m_strShownOverlay = strOverlay;
+        update(ClientRect());
+    }
+}
+
+void CPlayDlg::DrawOverlay(QPainter& dc, const QRect& rcClient, const QString& strText) const {
+    if (strText.isEmpty()) return;
+    // A dark translucent plate in the upper left corner: readable on any picture, and the
+    // picture stays visible around and through it.
+    QFont font = dc.font();
+    font.setPixelSize(std::clamp(rcClient.height() / 14, 12, 28));
+    font.setBold(true);
+    dc.save();
+    dc.setClipRect(rcClient);
+    dc.setFont(font);
+    const QRect rcText = dc.fontMetrics().boundingRect(strText);
+    const int nPad = font.pixelSize() / 2;
+    const QRect rcPlate(rcClient.left() + 8, rcClient.top() + 8, rcText.width() + 2 * nPad,
+                        dc.fontMetrics().height() + nPad);
+    dc.setPen(Qt::NoPen);
+    dc.setBrush(QColor(0, 0, 0, 150));
+    dc.drawRoundedRect(rcPlate, 4, 4);
+    dc.setPen(QColor(255, 255, 255));
+    dc.drawText(rcPlate, Qt::AlignCenter, strText);
+    dc.restore();
 }
 
 void CPlayDlg::mousePressEvent(QMouseEvent* pEvent) {
@@ -183,12 +256,16 @@ void CPlayDlg::Present(const KX_PLAY_PICTURE* pPicture) {
         std::lock_guard<std::mutex> lock(m_mtxPicture);
         m_picture = std::move(copy);
     }
+    m_llLastPictureMs = SteadyNowMs();
     // One repaint request at a time reaches the window thread; a later picture rides along.
     if (!m_bRepaintPending.exchange(true)) {
         QMetaObject::invokeMethod(
             this,
             [this] {
                 m_bRepaintPending = false;
+                ++m_nShownPictures;
+                // The picture clears a "无信号" notice at once.
+                m_strShownOverlay = OverlayText();
                 update(ClientRect());
             },
             Qt::QueuedConnection);

@@ -44,6 +44,16 @@ void CPlayPannelDlg::Create(QWidget* pParent) {
     show();
 }
 
+void CPlayPannelDlg::SelectWindow(int nIndex) {
+    if (nIndex < 0 || nIndex >= kWindowCount) return;
+    GetFrameWork().m_nCurIndex = nIndex;
+    for (int i = 0; i < kWindowCount; ++i) {
+        m_wndPlay[i].m_bSelected = i == nIndex;
+        m_wndPlay[i].update();
+    }
+    PostPrivateMessage(this, MSG_PLAYWND_CHANGED, 0, 0);
+}
+
 void CPlayPannelDlg::LayoutWindows() {
     const QRect rcClient = rect();
     const int halfW = rcClient.width() / 2;

@@ -18,6 +18,9 @@ public:
     // render targets to the play controller.
     void Create(QWidget* pParent);
 
+    // Makes window nIndex the current one, as a click on it does (other indices are ignored).
+    void SelectWindow(int nIndex);
+
     // Computes the grid from the panel's client area and moves the four windows into it.
     void LayoutWindows();
 

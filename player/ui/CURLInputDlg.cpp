@@ -10,7 +10,7 @@ using DialogUnits::ToPixels;
 CURLInputDlg::CURLInputDlg(QWidget* pParent)
     : QDialog(pParent),
       m_labelPrompt(QStringLiteral("请输入网络URL(RTSP)："), this),
-      m_editAddress(this),
+      m_comboAddress(this),
       m_checkTcp(QStringLiteral("TCP"), this),
       m_btnOk(QStringLiteral("确定"), this),
       m_btnCancel(QStringLiteral("取消"), this) {
@@ -19,8 +19,12 @@ CURLInputDlg::CURLInputDlg(QWidget* pParent)
                    Qt::WindowCloseButtonHint);
     setFixedSize(ToPixels(QSize(233, 75)));
     m_labelPrompt.setGeometry(ToPixels(3, 10, 86, 8).adjusted(0, 0, 40, 4));
-    m_editAddress.setGeometry(ToPixels(14, 28, 213, 14));
-    SetDlgCtrlID(&m_editAddress, IDC_EDIT_URL);
+    // An edit field that also offers the addresses typed before.
+    m_comboAddress.setEditable(true);
+    m_comboAddress.setInsertPolicy(QComboBox::NoInsert);
+    m_comboAddress.setMaxVisibleItems(20);
+    m_comboAddress.setGeometry(ToPixels(14, 28, 213, 14));
+    SetDlgCtrlID(&m_comboAddress, IDC_EDIT_URL);
     m_checkTcp.setGeometry(ToPixels(1, 48, 29, 10).adjusted(0, 0, 10, 4));
     SetDlgCtrlID(&m_checkTcp, IDC_CHECK_TCP);
     m_btnOk.setGeometry(ToPixels(64, 61, 50, 14));
@@ -28,7 +32,14 @@ CURLInputDlg::CURLInputDlg(QWidget* pParent)
     m_btnCancel.setGeometry(ToPixels(120, 61, 50, 14));
     connect(&m_btnOk, &QPushButton::clicked, this, &CURLInputDlg::accept);
     connect(&m_btnCancel, &QPushButton::clicked, this, &CURLInputDlg::reject);
-    m_editAddress.setFocus();
+    m_comboAddress.setFocus();
+}
+
+void CURLInputDlg::SetHistory(const QStringList& history) {
+    m_comboAddress.clear();
+    m_comboAddress.addItems(history);
+    m_comboAddress.setCurrentIndex(-1);
+    m_comboAddress.clearEditText();
 }
 
 bool CURLInputDlg::IsRtspAddress(const QString& strAddress) {
@@ -37,7 +48,7 @@ bool CURLInputDlg::IsRtspAddress(const QString& strAddress) {
 }
 
 void CURLInputDlg::accept() {
-    const QString strTrimmed = m_editAddress.text().trimmed();
+    const QString strTrimmed = m_comboAddress.currentText().trimmed();
     if (!IsRtspAddress(strTrimmed)) {
         UiMessageBox::Show(this, QStringLiteral("无效的RTSP地址!"));
         return;

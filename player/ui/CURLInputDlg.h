@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,7 +21,11 @@ public:
     QString m_strAddress;
     int m_bTcp = 0;
 
-    QLineEdit* AddressEdit() { return &m_editAddress; }
+    // The addresses typed before, the most recent first; the field stays empty and editable.
+    void SetHistory(const QStringList& history);
+
+    QLineEdit* AddressEdit() { return m_comboAddress.lineEdit(); }
+    QComboBox* AddressCombo() { return &m_comboAddress; }
     QCheckBox* TcpCheck() { return &m_checkTcp; }
 
 public slots:
@@ -29,7 +34,7 @@ public slots:
 
 private:
     QLabel m_labelPrompt;
-    QLineEdit m_editAddress;
+    QComboBox m_comboAddress;
     QCheckBox m_checkTcp;
     QPushButton m_btnOk;
     QPushButton m_btnCancel;

@@ -69,6 +69,13 @@
 
 #include <stdint.h>
 
+#include "KXVersion.h"
+
+/* The release of this library (the project version, see KXVersion.h). */
+#define KX_PLAY_VERSION_MAJOR KX_VERSION_MAJOR
+#define KX_PLAY_VERSION_MINOR KX_VERSION_MINOR
+#define KX_PLAY_VERSION_PATCH KX_VERSION_PATCH
+
 #ifdef __cplusplus
 extern "C" {
 #endif

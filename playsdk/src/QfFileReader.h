@@ -14,37 +14,13 @@
 #include "InputLimits.h"
 #include "MediaSource.h"
 #include "PackagedFrame.h"
+#include "QfScanner.h"
 
 namespace kx::play {
 
-// Sequential reader of whole packaged frames through a sliding window.
-class QfScanner {
-public:
-    struct Frame {
-        uint64_t offset = 0;          // of the packaged frame in the file
-        kx::frame::InnerFrame inner;  // points into the window: valid until the next call
-    };
-
-    bool open(const std::string& path);
-    std::optional<Frame> next();
-    bool seekTo(uint64_t offset);
-
-    // Largest inner part accepted; the stream library never produces one above 4 MiB + 16.
-    static constexpr size_t kMaxInner = kMaxFrameBytes;
-
-private:
-    bool fill();
-
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, FileCloser> m_file;
-    std::vector<uint8_t> m_buf;
-    size_t m_begin = 0;
-    size_t m_end = 0;
-    uint64_t m_bufOffset = 0;  // file offset of m_buf[0]
-    bool m_eof = false;
-};
+// The sliding-window reader shared with the other readers of recordings.
+using QfScanner = kx::frame::QfScanner;
+static_assert(QfScanner::kMaxInner == kMaxFrameBytes, "one bound for a packaged frame");
 
 struct QfTimeRange {
     int64_t firstUs = 0;

@@ -68,6 +68,12 @@
 #include <stdint.h>
 
 #include "KXPackagedFrame.h"
+#include "KXVersion.h"
+
+/* The release of this library (the project version, see KXVersion.h). */
+#define KX_NET_VERSION_MAJOR KX_VERSION_MAJOR
+#define KX_NET_VERSION_MINOR KX_VERSION_MINOR
+#define KX_NET_VERSION_PATCH KX_VERSION_PATCH
 
 #ifdef __cplusplus
 extern "C" {
@@ -193,8 +199,14 @@ KX_NET_API int32_t KX_NET_SetRealDataCallBack(int32_t lRealHandle, RealDataCallB
 /*
  * KX_NET_SaveRealData: start recording to szFileName (created or emptied; at most 255
  * characters). A recording already running is completed and closed first. The file receives
- * whole packaged frames from the next H.264 or H.265 key frame on. Returns 1 when the file was
- * opened, 0 otherwise (unknown handle, null or too long name, file cannot be created).
+ * whole packaged frames from the next key frame on (H.264: an IDR slice; H.265: an IRAP slice;
+ * MPEG-4: an intra-coded VOP), so that it decodes from its first frame: in front of that key
+ * frame come the latest parameter sets of its stream (H.264: SPS, frame type 3, then PPS, frame
+ * type 4; H.265: VPS, frame type 5, SPS, PPS; MPEG-4: the VOS/VOL headers, frame type 0), from the
+ * session description or the stream, whichever came last, with the key frame's presentation time.
+ * These extra frames go to the file only, never to the data callback. After a reconnection the file
+ * goes on the same way at the next key frame. Returns 1 when the file was opened, 0 otherwise
+ * (unknown handle, null or too long name, file cannot be created).
  */
 KX_NET_API int32_t KX_NET_SaveRealData(int32_t lRealHandle, const char* szFileName);
 

@@ -32,6 +32,13 @@ H264DataSink::H264DataSink(kx::media::UsageEnvironment& env, CLiveClient* liveCl
 }
 
 void H264DataSink::KeepParameterSet(uint16_t frameType, const uint8_t* nal, size_t size) {
+    // Only this NAL unit, should others follow it behind start codes.
+    for (size_t i = 1; i + 2 < size; ++i) {
+        if (nal[i] == 0 && nal[i + 1] == 0 && nal[i + 2] == 1) {
+            size = nal[i - 1] == 0 ? i - 1 : i;
+            break;
+        }
+    }
     if (frameType == KX_FRAME_SPS) m_startConfig.Set(0, KX_DATA_H264, KX_FRAME_SPS, nal, size);
     if (frameType == KX_FRAME_PPS) m_startConfig.Set(1, KX_DATA_H264, KX_FRAME_PPS, nal, size);
 }

@@ -26,7 +26,8 @@ protected:
 
 private:
     void SendParameterSets(uint32_t seconds, uint32_t microseconds);
-    // Keeps an SPS or PPS (frame type 3 or 4) given without its start code.
+    // Keeps an SPS or PPS (frame type 3 or 4) given without its start code; NAL units behind
+    // it in the same frame are not kept.
     void KeepParameterSet(uint16_t frameType, const uint8_t* nal, size_t size);
 
     const char* m_szSPropParameterSets;  // not owned

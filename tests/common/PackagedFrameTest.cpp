@@ -145,3 +145,32 @@ TEST(PackagedFrame, ScanOfATruncatedTailFindsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Only an MPEG-4 frame that has its own start code after the packaging's one loses 4 bytes.
+struct AddedStartCodeCase {
+    uint16_t dataType;
+    std::vector<uint8_t> payload;
+    size_t added;
+};
+
+class AddedStartCode : public ::testing::TestWithParam<AddedStartCodeCase> {};
+
+TEST_P(AddedStartCode, IsFoundOnlyInFrontOfAnMpeg4StartCode) {
+    kx::frame::InnerFrame frame;
+    frame.dataType = GetParam().dataType;
+    frame.payload = GetParam().payload.data();
+    frame.payloadSize = GetParam().payload.size();
+    EXPECT_EQ(kx::frame::addedStartCodeSize(frame), GetParam().added);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, AddedStartCode,
+    ::testing::Values(AddedStartCodeCase{KX_DATA_MPEG4, {0, 0, 0, 1, 0, 0, 1, 0xB6, 0x10}, 4},
+                      AddedStartCodeCase{KX_DATA_MPEG4, {0, 0, 1, 0xB6, 0x10, 0, 0}, 0},
+                      AddedStartCodeCase{KX_DATA_MPEG4, {0, 0, 0, 1, 0xB6, 0x10, 0}, 0},
+                      AddedStartCodeCase{KX_DATA_H264, {0, 0, 0, 1, 0, 0, 1, 0x65}, 0},
+                      AddedStartCodeCase{KX_DATA_MPEG4, {0, 0, 0, 1, 0, 0}, 0}));
+
+}  // namespace

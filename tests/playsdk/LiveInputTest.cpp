@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "AudioDecoder.h"
+#include "InputLimits.h"
 #include "KXPlaySdk.h"
 #include "PackagedFrame.h"
 #include "PlayMedia.h"
@@ -183,6 +184,9 @@ TEST(LiveInput, BadArgumentsAreRefused) {
     EXPECT_LT(KX_PLAY_InputData(live.port, &byte, 0), 0);
     EXPECT_LT(KX_PLAY_InputData(-1, &byte, 1), 0);
     EXPECT_LT(KX_PLAY_InputData(kx::play::PortTable::kPorts, &byte, 1), 0);
+    // One delivery beyond the stated bound for a single frame.
+    const std::vector<uint8_t> huge(kx::play::kMaxFrameBytes + 1, 0);
+    EXPECT_LT(KX_PLAY_InputData(live.port, huge.data(), static_cast<uint32_t>(huge.size())), 0);
     EXPECT_LT(KX_PLAY_SetPlayTime(live.port, 5), 0);
     EXPECT_LT(KX_PLAY_SetSpeed(live.port, 4), 0);
     EXPECT_LT(KX_PLAY_SetRotate(live.port, 4), 0);

@@ -114,10 +114,10 @@ TEST(RealServerTest, RecordingIsRecordedSoughtAndEnds) {
         const auto next = kx::frame::scanNext(bytes.data(), bytes.size(), pos);
         ASSERT_TRUE(next.has_value());
         ASSERT_EQ(next->offset, pos);
-        // The recording opens with the parameter sets, then the key frame they belong to.
-        static constexpr uint16_t kOpening[] = {KX_FRAME_SPS, KX_FRAME_PPS, KX_FRAME_IDR};
+        // The parameter sets, then the key frame they were written for.
+        const uint16_t firstTypes[] = {KX_FRAME_SPS, KX_FRAME_PPS, KX_FRAME_IDR};
         if (whole < 3) {
-            EXPECT_EQ(next->frame.frameType, kOpening[whole]) << "frame " << whole;
+            EXPECT_EQ(next->frame.frameType, firstTypes[whole]);
         }
         ++whole;
         pos += next->size;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 
 #include "AACDataSink.h"
@@ -134,8 +135,10 @@ TEST_F(RecordingTest, StartsAtTheFirstKeyFrameWithWholeFrames) {
 TEST_F(RecordingTest, StartsWithTheLatestParameterSetsOfTheStream) {
     ASSERT_EQ(h.client().StartSave(file("b.qf").c_str()), 1);
     const Bytes sps = nal(0x67, 12), pps = nal(0x68, 6);
+    // The PPS arrives with its own start code and a filler NAL unit behind it.
     Bytes ppsWithStartCode = {0, 0, 0, 1};
     ppsWithStartCode.insert(ppsWithStartCode.end(), pps.begin(), pps.end());
+    ppsWithStartCode.insert(ppsWithStartCode.end(), {0, 0, 0, 1, 0x0C, 0xFF});
     h.play(video, {makeFrame(nal(0x41, 100), 1, 0), makeFrame(sps, 2, 0),
                    makeFrame(ppsWithStartCode, 2, 0), makeFrame(nal(0x65, 300), 2, 0),
                    makeFrame(nal(0x41, 100), 2, 40000)});
@@ -209,6 +212,10 @@ struct Mpeg4Case {
     size_t expectedFrames;
     size_t intra = 0;  // the frame the recording starts at
 };
+
+void PrintTo(const Mpeg4Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Mpeg4RecordingTest : public RecordingTest, public ::testing::WithParamInterface<Mpeg4Case> {};
 

@@ -68,6 +68,7 @@ void SilentRtspListener::run() {
             if (fd >= 0) {
                 clients.push_back(fd);
                 ++m_connections;
+                m_openConnections = clients.size();
             }
         }
         for (size_t i = 2; i < fds.size(); ++i) {
@@ -80,6 +81,7 @@ void SilentRtspListener::run() {
             } else {
                 ::close(fds[i].fd);
                 clients.erase(std::find(clients.begin(), clients.end(), fds[i].fd));
+                m_openConnections = clients.size();
             }
         }
     }

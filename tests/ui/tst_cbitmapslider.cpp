@@ -324,6 +324,19 @@ private slots:
         QVERIFY(fill.pixelColor(20, 17) != track.pixelColor(20, 17));
         // Beyond the pictures' width (110) the parent shows too.
         QCOMPARE(img.pixelColor(10 + 120, 10 + 17), QColor(200, 30, 30));
+
+        // At the minimum no fill shows, not even left of the knob's place (no coloured tip).
+        s->SetPosition(0);
+        const QImage atZero = parent.grab().toImage();
+        int nCompared = 0;
+        for (int x = 0; x < s->PosToPixel(0); ++x) {
+            for (int y = 0; y < track.height(); ++y) {
+                if (fill.pixelColor(x, y) == track.pixelColor(x, y)) continue;
+                ++nCompared;
+                QVERIFY(atZero.pixelColor(10 + x, 10 + y) != fill.pixelColor(x, y));
+            }
+        }
+        QVERIFY(nCompared > 0);
     }
 
     void missingBitmapsFail() {

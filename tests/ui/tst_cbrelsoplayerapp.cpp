@@ -1,5 +1,8 @@
 // The application start: both libraries started in order, the failure paths that end the
 // program without a window, and the clean-up after the main window closed.
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
 
@@ -68,6 +71,14 @@ private slots:
     }
     void cleanupTestCase() { UiMessageBox::SetInterceptor(nullptr); }
 
+    // Qt's own buttons and dialogs in the interface's language.
+    void qtDialogsSpeakChinese() {
+        QMessageBox box(QMessageBox::NoIcon, QString(), QString(),
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    }
+
     void streamLibraryFails() {
         g_nNetInitResult = 0;
         g_nPlayInitResult = 1;
@@ -104,6 +115,8 @@ private slots:
 };
 
 int main(int argc, char** argv) {
+    // The start restores what the settings remember: the test's own, empty settings.
+    QStandardPaths::setTestModeEnabled(true);
     CBrelsoPlayerApp app(argc, argv);
     TestCBrelsoPlayerApp test;
     return QTest::qExec(&test, argc, argv);

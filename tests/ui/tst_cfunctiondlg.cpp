@@ -14,6 +14,7 @@
 #include "DialogUnits.h"
 #include "EngineMedia.h"
 #include "MessageBox.h"
+#include "ResourceTable.h"
 #include "TestMedia.h"
 #include "TestRtspServer.h"
 #include "UiTestLibraries.h"
@@ -283,6 +284,8 @@ private slots:
         Select(3);
         const QString strAddress = QString::fromStdString(m_server->url(TestRtspServer::kH264));
         QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(strAddress, 0));
+        QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(3), kWaitMs);
+        QCOMPARE(int(Info(3).nPlayType), int(kPlayStream));
         Deliver();
         QCOMPARE(Panel().m_nPlayIcon, IDI_PLAY_HOT);
         QCOMPARE(Panel().m_staticTotalTime.text(), QStringLiteral("00:00:00"));
@@ -308,6 +311,53 @@ private slots:
         QVERIFY(QFileInfo(m_shown[1]).size() > 0);
         QFile::remove(m_shown[0]);
         QFile::remove(m_shown[1]);
+    }
+
+    void snapshotFailureIsReported_data() {
+        QTest::addColumn<bool>("picture");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no picture yet") << false << QString() << "抓拍失败：还没有画面！";
+        QTest::newRow("folder missing") << true << "/nonexistent/brelso-snapshots"
+                                        << "抓拍失败：保存图片的文件夹不存在！";
+        // Nobody, not even root, creates files in /proc.
+        QTest::newRow("not written") << true << "/proc"
+                                     << "抓拍失败：图片无法写入";
+    }
+    void snapshotFailureIsReported() {
+        QFETCH(bool, picture);
+        QFETCH(QString, folder);
+        QFETCH(QString, text);
+        Select(1);
+        if (picture) {
+            QVERIFY(m_pDlg->m_dlgMenu.OpenFileInCurrent(m_strLongQf));
+            QTRY_VERIFY_WITH_TIMEOUT(m_pDlg->m_dlgPlayPannel.m_wndPlay[1].HasPicture(), kWaitMs);
+        }
+        GetFrameWork().m_strSnapPath = folder;
+        Panel().m_btnSnapshot.click();
+        GetFrameWork().m_strSnapPath.clear();
+        QCOMPARE(m_shown.size(), 1);
+        QVERIFY2(m_shown[0].startsWith(text), qPrintable(m_shown[0]));
+    }
+
+    void failedOpenShowsTheLogoAndIdleTimes() {
+        Select(2);
+        QVERIFY(m_pDlg->m_dlgMenu.OpenFileInCurrent(m_strLongQf));
+        CPlayDlg& wnd = m_pDlg->m_dlgPlayPannel.m_wndPlay[2];
+        QTRY_VERIFY_WITH_TIMEOUT(wnd.HasPicture(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(Panel().m_staticPlayTime.text() != QStringLiteral("00:00:00"),
+                                 kWaitMs);
+        QVERIFY(Panel().m_staticTotalTime.text() != QStringLiteral("00:00:00"));
+        // Nothing listens on port 1 of this machine.
+        QVERIFY(m_pDlg->m_dlgMenu.OpenStreamInCurrent(QStringLiteral("rtsp://127.0.0.1:1/x"), 0));
+        QTRY_COMPARE_WITH_TIMEOUT(m_shown, QStringList{QStringLiteral("打开网络流流失败！")},
+                                  kWaitMs);
+        Deliver();
+        CheckIdleControls();
+        const QImage img = wnd.grab().toImage();
+        const QImage logo = BrelsoRes::LoadBitmapImage(IDB_LOGO);
+        QCOMPARE(img.pixelColor(3, 3), QColor(30, 30, 30));
+        QCOMPARE(img.pixelColor(img.width() / 2, img.height() / 2), logo.pixelColor(64, 64));
     }
 };
 

@@ -109,7 +109,24 @@ private slots:
         CURLInputDlg dlg;
         QCOMPARE(dlg.windowTitle(), QStringLiteral("打开RTSP流"));
         QCOMPARE(dlg.size(), DialogUnits::ToPixels(QSize(233, 75)));
-        QCOMPARE(dlg.AddressEdit()->geometry(), DialogUnits::ToPixels(14, 28, 213, 14));
+        QCOMPARE(dlg.AddressCombo()->geometry(), DialogUnits::ToPixels(14, 28, 213, 14));
+    }
+
+    void historyIsOfferedInAnEditableField() {
+        CURLInputDlg dlg;
+        const QStringList history{QStringLiteral("rtsp://127.0.0.1/new"),
+                                  QStringLiteral("rtsp://127.0.0.1/old")};
+        dlg.SetHistory(history);
+        QCOMPARE(dlg.AddressCombo()->count(), 2);
+        QCOMPARE(dlg.AddressCombo()->itemText(0), history[0]);
+        // The field starts empty; choosing an entry fills it, and it can still be edited.
+        QVERIFY(dlg.AddressEdit()->text().isEmpty());
+        dlg.AddressCombo()->setCurrentIndex(1);
+        QCOMPARE(dlg.AddressEdit()->text(), history[1]);
+        dlg.AddressEdit()->setText(history[1] + QStringLiteral("2"));
+        dlg.accept();
+        QCOMPARE(dlg.m_strAddress, QStringLiteral("rtsp://127.0.0.1/old2"));
+        QCOMPARE(dlg.AddressCombo()->count(), 2);
     }
 };
 

@@ -89,6 +89,7 @@ private slots:
         for (int i = 0; i < 4; ++i) {
             GetFrameWork().ClosePlay(i);
         }
+        GetFrameWork().Drain();
         m_server.reset();
         UiTestLibraries::Cleanup();
     }
@@ -106,6 +107,7 @@ private slots:
         // The live camera into window 3.
         Select(dlg, 3);
         QVERIFY(dlg.m_dlgMenu.OpenStreamInCurrent(Address(TestRtspServer::kH264), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(!fw.IsOpening(3), kPictureWaitMs);
         QCOMPARE(int(fw.m_stPlayInfo[3].nPlayType), int(kPlayStream));
         // The recording into window 1.
         Select(dlg, 1);
@@ -142,8 +144,10 @@ private slots:
         QCOMPARE(img.pixelColor(logo0 + QPoint(64, 64)), logo.pixelColor(64, 64));
 
         // A failed open in window 1 closes its file first and leaves window 3 playing.
-        QVERIFY(!dlg.m_dlgMenu.OpenStreamInCurrent(QStringLiteral("rtsp://127.0.0.1:1/none"), 0));
-        QCOMPARE(m_shown, QStringList{QStringLiteral("打开网络流流失败！")});
+        QVERIFY(dlg.m_dlgMenu.OpenStreamInCurrent(QStringLiteral("rtsp://127.0.0.1:1/none"), 0));
+        QTRY_COMPARE_WITH_TIMEOUT(m_shown, QStringList{QStringLiteral("打开网络流流失败！")},
+                                  kPictureWaitMs);
+        Deliver();
         QCOMPARE(int(fw.m_stPlayInfo[1].nPlayType), int(kPlayNone));
         QCOMPARE(int(fw.m_stPlayInfo[3].nPlayType), int(kPlayStream));
         const QImage after = dlg.grab().toImage();
@@ -177,11 +181,13 @@ private slots:
         input.accept();
         QCOMPARE(input.result(), int(QDialog::Accepted));
         QVERIFY(dlg.m_dlgMenu.OpenStreamInCurrent(input.m_strAddress, input.m_bTcp));
+        QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(2), kPictureWaitMs);
         QCOMPARE(int(GetFrameWork().m_stPlayInfo[2].nPlayType), int(kPlayStream));
         QVERIFY(m_shown.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(dlg.m_dlgPlayPannel.m_wndPlay[2].HasPicture(), kPictureWaitMs);
         // Opening again in the same window closes the first stream before the second.
         QVERIFY(dlg.m_dlgMenu.OpenStreamInCurrent(Address(TestRtspServer::kH264), 1));
+        QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(2), kPictureWaitMs);
         QCOMPARE(int(GetFrameWork().m_stPlayInfo[2].nPlayType), int(kPlayStream));
         for (int i : {0, 1, 3}) {
             QCOMPARE(int(GetFrameWork().m_stPlayInfo[i].nPlayType), int(kPlayNone));

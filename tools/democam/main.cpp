@@ -1,6 +1,8 @@
-// democam: a demo camera. Serves a live test pattern (with a clock when the overlay element is
-// installed) and a sine tone on rtsp://127.0.0.1:<port>/live (H.264) and
-// rtsp://127.0.0.1:<port>/live265 (H.265) until SIGINT or SIGTERM.
+// democam: a demo camera. Serves a live picture (colour bars, a moving ball and the current
+// date and time; the clock needs GStreamer's text overlay, package gstreamer1.0-x) and a sine
+// tone on rtsp://127.0.0.1:<port>/live (H.264) and rtsp://127.0.0.1:<port>/live265 (H.265)
+// until SIGINT or SIGTERM. 1280x720 at 25 frames a
+// second unless --size says otherwise.
 //
 //   democam [--aac] [--size WxH] [port]      port defaults to 8554
 #include <atomic>
@@ -26,7 +28,7 @@ void onSignal(int) {
 struct Options {
     uint16_t port = 8554;
     bool aac = false;
-    Brelso::Tools::VideoShape shape{640, 360, 25, 50, true};
+    Brelso::Tools::VideoShape shape{1280, 720, 25, 50, true, true, 2000};
 };
 
 bool parseSize(const char* text, Brelso::Tools::VideoShape& shape) {

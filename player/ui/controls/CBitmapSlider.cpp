@@ -205,7 +205,10 @@ void CBitmapSlider::DrawTrack(QPainter& dc) {
         }
         return;
     }
-    const int k = std::clamp(PosToPixel(m_nPosition), 0, std::max(m_cxTrack, 0));
+    // At the range's minimum nothing is filled: no coloured tip at volume 0.
+    const int k = m_nPosition <= m_nRangeMin
+                      ? 0
+                      : std::clamp(PosToPixel(m_nPosition), 0, std::max(m_cxTrack, 0));
     if (m_bTransparentTrack) {
         // Both pictures share one outline, so each is drawn with the other's mask.
         DrawMasked(dc, k, 0, m_bmpTrack, m_bmpFillMask, k, 0, m_cxTrack - k, m_cyTrack);

@@ -173,7 +173,6 @@ TEST_F(ConcurrencyTest, CleanupWithSessionsPlayingAndRecording) {
     std::vector<Testing::PackagedFrame> recorded;
     std::string error;
     EXPECT_TRUE(Testing::parsePackagedFrames(Testing::readFile(path), recorded, &error)) << error;
-    // Parameter sets first, then the key frame the recording starts at.
     ASSERT_GE(recorded.size(), 3u);
     EXPECT_EQ(recorded[0].inner.frameType, KX_FRAME_SPS);
     EXPECT_EQ(recorded[1].inner.frameType, KX_FRAME_PPS);
