@@ -1,4 +1,5 @@
-// Measures the decode library: file decode throughput against the ffmpeg program, live
+// Measures the decode library (H.264, or H.265 with --codec h265): file decode throughput
+// against the ffmpeg program, live
 // latency from KX_PLAY_InputData to presentation, CPU for four live 1080p25 streams and
 // resident memory per port. Media is generated with the ffmpeg program at start.
 #include <sys/resource.h>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "KXPlaySdk.h"
+#include "NalUnit.h"
 #include "PackagedFrame.h"
 #include "PortTable.h"
 
@@ -70,6 +72,9 @@ bool run(const std::string& cmd) {
     return std::system(cmd.c_str()) == 0;
 }
 
+// H.265 instead of H.264 (--codec h265).
+bool g_hevc = false;
+
 Clip loadClip(const std::string& ts) {
     Clip clip;
     AVFormatContext* fmt = nullptr;
@@ -98,14 +103,17 @@ Clip loadClip(const std::string& ts) {
         }
         for (size_t k = 0; k < starts.size(); ++k) {
             const size_t end = k + 1 < starts.size() ? codes[k + 1] : n;
-            const int type = p[starts[k]] & 0x1F;
-            if (type == 9 || end <= starts[k]) continue;
+            const uint8_t* nal = p + starts[k];
+            const size_t size = end > starts[k] ? end - starts[k] : 0;
+            const bool delimiter = g_hevc
+                                       ? kx::frame::h265NalType(nal, size) == kx::frame::h265::kAud
+                                       : kx::frame::h264NalType(nal, size) == kx::frame::h264::kAud;
+            if (delimiter || size == 0) continue;
             kx::frame::VideoFrameInfo info;
-            info.dataType = KX_DATA_H264;
-            info.frameType = type == 5   ? KX_FRAME_IDR
-                             : type == 7 ? KX_FRAME_SPS
-                             : type == 8 ? KX_FRAME_PPS
-                                         : KX_FRAME_NOSTART;
+            bool startCode = false;
+            info.dataType = g_hevc ? KX_DATA_H265 : KX_DATA_H264;
+            info.frameType = g_hevc ? kx::frame::h265FrameType(nal, size, startCode)
+                                    : kx::frame::h264FrameType(nal, size, startCode);
             info.ptsSec = static_cast<uint32_t>(pts / 1000000);
             info.ptsUsec = static_cast<uint32_t>(pts % 1000000);
             Delivery d;
@@ -284,19 +292,24 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
         if (!std::strcmp(argv[i], "--parts")) parts = argv[i + 1];
         if (!std::strcmp(argv[i], "--source")) source = argv[i + 1];
+        if (!std::strcmp(argv[i], "--codec")) g_hevc = !std::strcmp(argv[i + 1], "h265");
     }
     av_log_set_level(AV_LOG_ERROR);
     KX_PLAY_Init(0);
     run("mkdir -p " + dir);
-    const std::string ts = dir + "/1080p.ts";
-    const std::string qf = dir + "/1080p.qf";
+    const std::string name = g_hevc ? "1080p_h265" : "1080p";
+    const std::string ts = dir + "/" + name + ".ts";
+    const std::string qf = dir + "/" + name + ".qf";
+    // H.265 at about 3 Mbit/s, H.264 at 4 Mbit/s; a key frame every two seconds, no B-frames.
+    const std::string encoder =
+        g_hevc ? " -c:v libx265 -preset veryfast -b:v 3M -x265-params "
+                 "log-level=error:keyint=50:min-keyint=50:bframes=0:scenecut=0 -pix_fmt yuv420p "
+               : " -c:v libx264 -preset veryfast -b:v 4M -g 50 -bf 0 -pix_fmt yuv420p ";
     if (access(ts.c_str(), R_OK) != 0) {
-        std::printf("generating a 1080p25 H.264 clip (%g s)...\n", seconds);
+        std::printf("generating a 1080p25 %s clip (%g s)...\n", g_hevc ? "H.265" : "H.264",
+                    seconds);
         if (!run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"" + source +
-                 "\" -t " + std::to_string(seconds) +
-                 " -c:v libx264 -preset veryfast -b:v 4M -g 50 -bf 0 -pix_fmt yuv420p "
-                 "-f mpegts " +
-                 ts)) {
+                 "\" -t " + std::to_string(seconds) + encoder + "-f mpegts " + ts)) {
             std::fprintf(stderr, "ffmpeg failed\n");
             return 1;
         }

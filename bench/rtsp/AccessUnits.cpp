@@ -25,7 +25,7 @@ size_t headerOffset(const std::vector<uint8_t>& data, size_t code) {
 
 }  // namespace
 
-std::vector<AccessUnit> readAccessUnits(const std::string& path) {
+std::vector<AccessUnit> readAccessUnits(const std::string& path, bool hevc) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
@@ -36,8 +36,8 @@ std::vector<AccessUnit> readAccessUnits(const std::string& path) {
         const size_t end = k + 1 < codes.size() ? codes[k + 1] : data.size();
         const size_t header = headerOffset(data, begin);
         if (header >= data.size()) break;
-        const int type = data[header] & 0x1f;
-        if (type == 9) {
+        const int type = hevc ? (data[header] >> 1) & 0x3f : data[header] & 0x1f;
+        if (type == (hevc ? 35 : 9)) {
             units.emplace_back();
         } else if (units.empty()) {
             continue;  // bytes before the first delimiter
@@ -45,7 +45,7 @@ std::vector<AccessUnit> readAccessUnits(const std::string& path) {
         auto& unit = units.back();
         unit.bytes.insert(unit.bytes.end(), data.begin() + static_cast<long>(begin),
                           data.begin() + static_cast<long>(end));
-        if (type == 5) unit.key = true;
+        if (hevc ? (type >= 16 && type <= 21) : type == 5) unit.key = true;
     }
     return units;
 }

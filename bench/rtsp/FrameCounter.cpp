@@ -29,6 +29,13 @@ void FrameCounter::markFirst(bool key) {
 }
 
 void FrameCounter::onData(uint32_t dataType, const uint8_t* inner, uint32_t size) {
+    if (dataType == KX_DATA_H265 && size > KX_INNER_OFF_PAYLOAD) {
+        // H.265 carries no frame tags: data and key frames are seen, pictures not counted.
+        m_bytes += size;
+        markFirst((inner[KX_INNER_OFF_FRAME_TYPE] | (inner[KX_INNER_OFF_FRAME_TYPE + 1] << 8)) ==
+                  KX_FRAME_IDR);
+        return;
+    }
     if (dataType != KX_DATA_H264 || size <= KX_INNER_OFF_PAYLOAD) return;
     m_bytes += size;
     const uint8_t* nal = nullptr;

@@ -120,7 +120,7 @@ int runLoad(int32_t login, const Options& options) {
         bytes += counter->bytes();
         maxLost = std::max(maxLost, counter->lost());
         if (counter->lost() > 0) ++withLoss;
-        if (counter->delivered() == 0) ++silent;
+        if (counter->delivered() == 0 && counter->bytes() == 0) ++silent;
     }
     // Memory figures from the samples after the warm-up.
     std::vector<double> steadyTimes, steadyRss;

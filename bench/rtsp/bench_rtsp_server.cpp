@@ -3,7 +3,9 @@
 // every client of a run receives the very same packets and no encoder runs while measuring.
 // Every access unit gets its frame number as an SEI message (see FrameTag.h).
 //
-//   bench_rtsp_server --file PATH.h264 [--fps 25] [--port 0] [--timeout 10]
+//   bench_rtsp_server --file PATH.h264 [--fps 25] [--port 0] [--timeout 10] [--codec h265]
+//
+// With --codec h265 the file is H.265 and its access units go out untagged.
 //
 // Prints "port N" once listening, then serves until its standard input closes or it gets
 // SIGINT/SIGTERM; prints "frames-pushed N" before it exits.
@@ -32,12 +34,14 @@ struct Options {
     int fps = 25;
     int port = 0;
     int timeout = 10;
+    bool hevc = false;
 };
 
 // Pushes the access units into the current mount pipeline's appsrc at the frame rate.
 class FramePusher {
 public:
-    FramePusher(std::vector<AccessUnit> units, int fps) : m_units(std::move(units)), m_fps(fps) {}
+    FramePusher(std::vector<AccessUnit> units, int fps, bool tag)
+        : m_units(std::move(units)), m_fps(fps), m_tag(tag) {}
     ~FramePusher() { stop(); }
 
     void start() {
@@ -66,6 +70,11 @@ public:
 
 private:
     GstBuffer* tagged(const AccessUnit& unit, uint32_t number) const {
+        if (!m_tag) {
+            GstBuffer* buffer = gst_buffer_new_memdup(unit.bytes.data(), unit.bytes.size());
+            GST_BUFFER_DURATION(buffer) = GST_SECOND / m_fps;
+            return buffer;
+        }
         const auto tag = Brelso::Bench::makeFrameTag(number);
         // The tag goes right after the delimiter (the unit's first NAL unit).
         size_t cut = 4;
@@ -118,6 +127,7 @@ private:
 
     std::vector<AccessUnit> m_units;
     int m_fps;
+    bool m_tag;
     std::mutex m_mutex;
     GstElement* m_source = nullptr;
     size_t m_next = 0;
@@ -174,6 +184,8 @@ bool parseArguments(int argc, char** argv, Options& options) {
             options.port = std::atoi(value);
         } else if (name == "--timeout") {
             options.timeout = std::atoi(value);
+        } else if (name == "--codec") {
+            options.hevc = std::string(value) == "h265";
         } else {
             return false;
         }
@@ -187,18 +199,20 @@ bool parseArguments(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (argc % 2 == 0 || !parseArguments(argc, argv, options)) {
-        std::fprintf(stderr, "usage: %s --file PATH.h264 [--fps 25] [--port 0] [--timeout 10]\n",
+        std::fprintf(stderr,
+                     "usage: %s --file PATH.h264 [--fps 25] [--port 0] [--timeout 10] "
+                     "[--codec h265]\n",
                      argv[0]);
         return 2;
     }
     gst_init(nullptr, nullptr);
-    auto units = Brelso::Bench::readAccessUnits(options.file);
+    auto units = Brelso::Bench::readAccessUnits(options.file, options.hevc);
     if (units.empty() || !units.front().key) {
         std::fprintf(stderr, "%s: no access units (with delimiters, key frame first)\n",
                      options.file.c_str());
         return 1;
     }
-    FramePusher pusher(std::move(units), options.fps);
+    FramePusher pusher(std::move(units), options.fps, !options.hevc);
     g_pusher = &pusher;
 
     GstRTSPServer* server = gst_rtsp_server_new();
@@ -207,8 +221,11 @@ int main(int argc, char** argv) {
     GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
     const std::string launch =
         "( appsrc name=src is-live=true do-timestamp=true format=time max-bytes=8000000 "
-        "caps=video/x-h264,stream-format=byte-stream,alignment=au,framerate=" +
-        std::to_string(options.fps) + "/1 ! h264parse ! rtph264pay name=pay0 pt=96 mtu=1400 )";
+        "caps=video/x-" +
+        std::string(options.hevc ? "h265" : "h264") +
+        ",stream-format=byte-stream,alignment=au,framerate=" + std::to_string(options.fps) +
+        (options.hevc ? "/1 ! h265parse ! rtph265pay name=pay0 pt=96 mtu=1400 )"
+                      : "/1 ! h264parse ! rtph264pay name=pay0 pt=96 mtu=1400 )");
     gst_rtsp_media_factory_set_launch(factory, launch.c_str());
     gst_rtsp_media_factory_set_shared(factory, TRUE);
     g_signal_connect(factory, "media-configure", G_CALLBACK(onMediaConfigure), nullptr);

@@ -13,6 +13,11 @@
 //
 //   bench_stream [--long] [--window S] [--multi-window S] [--memory-seconds S] [--plays N]
 //                [--sessions N] [--loss-sessions N] [--encode-seconds S] [--bitrate KBIT]
+//                [--h265]
+//
+// --h265: the same CPU rows (1 session, TCP and UDP) for a 1080p25 H.265 stream (x265, about
+// 3 Mbit/s unless --bitrate says otherwise); the other parts count H.264 frame tags and are
+// left out.
 #include <signal.h>
 #include <unistd.h>
 
@@ -50,6 +55,7 @@ struct Options {
     int lossSessions = 64;
     int encodeSeconds = 8;
     int bitrateKbit = 4000;
+    bool hevc = false;
 };
 
 using Output = std::map<std::string, std::string>;
@@ -112,29 +118,45 @@ private:
 };
 
 bool Bench::prepare() {
-    const fs::path stream = m_work / "stream.h264";
+    const fs::path stream = m_work / (m_options.hevc ? "stream.h265" : "stream.h264");
     const std::string bitrate = std::to_string(m_options.bitrateKbit) + "k";
-    std::fprintf(stderr, "encoding %d s of 1920x1080 25 fps H.264 at %s ...\n",
-                 m_options.encodeSeconds, bitrate.c_str());
-    auto encoder = ChildProcess::start({"ffmpeg",       "-hide_banner",
-                                        "-loglevel",    "error",
-                                        "-nostdin",     "-y",
-                                        "-f",           "lavfi",
-                                        "-i",           "testsrc2=size=1920x1080:rate=25",
-                                        "-vf",          "noise=alls=10:allf=t",
-                                        "-t",           std::to_string(m_options.encodeSeconds),
-                                        "-c:v",         "libx264",
-                                        "-preset",      "veryfast",
-                                        "-profile:v",   "main",
-                                        "-bf",          "0",
-                                        "-g",           "25",
-                                        "-b:v",         bitrate,
-                                        "-maxrate",     bitrate,
-                                        "-bufsize",     bitrate,
-                                        "-x264-params", "aud=1:repeat-headers=1:scenecut=0",
-                                        "-f",           "h264",
-                                        stream.string()},
-                                       false, true);
+    std::fprintf(stderr, "encoding %d s of 1920x1080 25 fps %s at %s ...\n",
+                 m_options.encodeSeconds, m_options.hevc ? "H.265" : "H.264", bitrate.c_str());
+    std::vector<std::string> argv = {"ffmpeg",    "-hide_banner",
+                                     "-loglevel", "error",
+                                     "-nostdin",  "-y",
+                                     "-f",        "lavfi",
+                                     "-i",        "testsrc2=size=1920x1080:rate=25",
+                                     "-vf",       "noise=alls=10:allf=t",
+                                     "-t",        std::to_string(m_options.encodeSeconds)};
+    const std::vector<std::string> codec =
+        m_options.hevc
+            ? std::vector<std::string>{"-c:v",
+                                       "libx265",
+                                       "-preset",
+                                       "veryfast",
+                                       "-b:v",
+                                       bitrate,
+                                       "-x265-params",
+                                       "log-level=error:aud=1:repeat-headers=1:scenecut=0:"
+                                       "bframes=0:keyint=25:min-keyint=25:vbv-maxrate=" +
+                                           std::to_string(m_options.bitrateKbit) +
+                                           ":vbv-bufsize=" + std::to_string(m_options.bitrateKbit),
+                                       "-f",
+                                       "hevc"}
+            : std::vector<std::string>{"-c:v",         "libx264",
+                                       "-preset",      "veryfast",
+                                       "-profile:v",   "main",
+                                       "-bf",          "0",
+                                       "-g",           "25",
+                                       "-b:v",         bitrate,
+                                       "-maxrate",     bitrate,
+                                       "-bufsize",     bitrate,
+                                       "-x264-params", "aud=1:repeat-headers=1:scenecut=0",
+                                       "-f",           "h264"};
+    argv.insert(argv.end(), codec.begin(), codec.end());
+    argv.push_back(stream.string());
+    auto encoder = ChildProcess::start(argv, false, true);
     if (!encoder) return false;
     encoder->finish(600s);
     if (encoder->exitStatus() != 0 || !fs::exists(stream)) {
@@ -143,9 +165,10 @@ bool Bench::prepare() {
     }
     m_bitrate = static_cast<double>(fs::file_size(stream)) * 8 / m_options.encodeSeconds / 1e6;
 
-    m_server = ChildProcess::start(
-        {(m_bin / "bench_rtsp_server").string(), "--file", stream.string(), "--fps", "25"}, true,
-        true);
+    std::vector<std::string> server = {(m_bin / "bench_rtsp_server").string(), "--file",
+                                       stream.string(), "--fps", "25"};
+    if (m_options.hevc) server.insert(server.end(), {"--codec", "h265"});
+    m_server = ChildProcess::start(server, true, true);
     if (!m_server) return false;
     const auto line = m_server->readLine(20s);
     if (!line || line->rfind("port ", 0) != 0) {
@@ -231,9 +254,9 @@ std::string cell(double value, const char* pattern = "%.3f") {
 int Bench::run(bool longRun) {
     const std::string loadBefore = loadAverage();
     std::printf(
-        "Stream library benchmark: 1920x1080 25 fps H.264 (x264 main, GOP 25, no B), "
+        "Stream library benchmark: 1920x1080 25 fps %s, GOP 25, no B), "
         "%.2f Mbit/s,\none shared mount of bench_rtsp_server on %s\n",
-        m_bitrate, url().c_str());
+        m_options.hevc ? "H.265 (x265" : "H.264 (x264 main", m_bitrate, url().c_str());
     std::printf("machine: %u cores; load average (1/5/15 min) at start: %s\n\n",
                 std::thread::hardware_concurrency(), loadBefore.c_str());
     std::fflush(stdout);
@@ -243,8 +266,11 @@ int Bench::run(bool longRun) {
         bool tcp;
         int sessions;
     };
-    const std::vector<Column> columns = {
-        {true, 1}, {false, 1}, {true, m_options.sessions}, {false, m_options.sessions}};
+    const std::vector<Column> columns =
+        m_options.hevc
+            ? std::vector<Column>{{true, 1}, {false, 1}}
+            : std::vector<Column>{
+                  {true, 1}, {false, 1}, {true, m_options.sessions}, {false, m_options.sessions}};
     const std::vector<std::string> peers = {"ours", "ffmpeg", "gst"};
     std::map<std::string, std::vector<CpuRun>> cpu;
     CpuRun ours32Tcp;
@@ -266,6 +292,7 @@ int Bench::run(bool longRun) {
     // 2. start and stop times
     std::map<bool, Output> latency;
     for (bool tcp : {true, false}) {
+        if (m_options.hevc) break;
         std::fprintf(stderr, "latency: %s, %d plays ...\n", tcp ? "TCP" : "UDP", m_options.plays);
         std::vector<std::string> argv = {(m_bin / "bench_rtsp_client").string(), "--port",
                                          std::to_string(m_port), "--latency",
@@ -279,10 +306,13 @@ int Bench::run(bool longRun) {
     }
 
     // 3 + 4. loss and memory with many TCP sessions
-    const double memorySeconds = longRun ? 600 : m_options.memorySeconds;
-    std::fprintf(stderr, "loss and memory: %d TCP sessions for %.0f s ...\n",
-                 m_options.lossSessions, memorySeconds);
-    CpuRun many = runOurs(true, m_options.lossSessions, 10, memorySeconds - 10);
+    const double memorySeconds = m_options.hevc ? 0 : longRun ? 600 : m_options.memorySeconds;
+    CpuRun many;
+    if (!m_options.hevc) {
+        std::fprintf(stderr, "loss and memory: %d TCP sessions for %.0f s ...\n",
+                     m_options.lossSessions, memorySeconds);
+        many = runOurs(true, m_options.lossSessions, 10, memorySeconds - 10);
+    }
     const std::string loadAfter = loadAverage();
 
     // Report
@@ -331,6 +361,10 @@ int Bench::run(bool longRun) {
     cpuTable.addRow(percentRow);
     cpuTable.addRow(serverRow);
     std::printf("%s\n", cpuTable.render().c_str());
+    if (m_options.hevc) {
+        std::printf("load average at end: %s\n", loadAfter.c_str());
+        return 0;
+    }
 
     std::printf(
         "2. Start and stop times, ms (%d plays each, loopback, one other session "
@@ -420,10 +454,16 @@ int Bench::run(bool longRun) {
 }
 
 bool parseArguments(int argc, char** argv, Options& options, bool& longRun) {
+    bool bitrateGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
         if (name == "--long") {
             longRun = true;
+            continue;
+        }
+        if (name == "--h265") {
+            options.hevc = true;
+            if (!bitrateGiven) options.bitrateKbit = 3000;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -445,6 +485,7 @@ bool parseArguments(int argc, char** argv, Options& options, bool& longRun) {
             options.encodeSeconds = static_cast<int>(value);
         } else if (name == "--bitrate") {
             options.bitrateKbit = static_cast<int>(value);
+            bitrateGiven = true;
         } else {
             return false;
         }
@@ -461,7 +502,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: %s [--long] [--window S] [--multi-window S] [--memory-seconds S] "
                      "[--plays N] [--sessions N] [--loss-sessions N] [--encode-seconds S] "
-                     "[--bitrate KBIT]\n",
+                     "[--bitrate KBIT] [--h265]\n",
                      argv[0]);
         return 2;
     }

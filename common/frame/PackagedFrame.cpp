@@ -86,7 +86,9 @@ std::optional<InnerFrame> parseInner(const uint8_t* inner, size_t size) {
         f.payload = inner + KX_INNER_OFF_AUDIO_PAYLOAD;
         f.payloadSize = size - KX_INNER_OFF_AUDIO_PAYLOAD;
     } else if (isVideoDataType(f.dataType)) {
-        if (f.frameType > KX_FRAME_PPS) return std::nullopt;
+        // The video parameter set frame type belongs to H.265 alone.
+        const uint16_t lastType = f.dataType == KX_DATA_H265 ? KX_FRAME_VPS : KX_FRAME_PPS;
+        if (f.frameType > lastType) return std::nullopt;
         f.payload = inner + KX_INNER_OFF_PAYLOAD;
         f.payloadSize = size - KX_INNER_OFF_PAYLOAD;
     } else {

@@ -17,7 +17,7 @@ constexpr bool isAudioDataType(uint16_t dataType) {
 }
 
 constexpr bool isVideoDataType(uint16_t dataType) {
-    return dataType == KX_DATA_H264 || dataType == KX_DATA_MPEG4;
+    return dataType == KX_DATA_H264 || dataType == KX_DATA_MPEG4 || dataType == KX_DATA_H265;
 }
 
 // Bytes a whole packaged frame needs. Video: the start code is put in front unless the frame

@@ -46,12 +46,14 @@
  * Live ports
  * ----------
  * KX_PLAY_InputData takes what the stream library's data callback delivers, whatever its data
- * type: the inner part of a packaged frame (H.264, MPEG-4 part 2, AAC, G.711 mu-law and A-law
- * are decoded) or the raw private payload. Deliveries that cannot be decoded (the private
+ * type: the inner part of a packaged frame (H.264, H.265, MPEG-4 part 2, AAC, G.711 mu-law and
+ * A-law are decoded) or the raw private payload. Deliveries that cannot be decoded (the private
  * payload, G.722.1, damaged data) are counted and dropped; so are deliveries before
  * KX_PLAY_Play or after KX_PLAY_Stop. The result is 0 then too: negative only for a bad port
  * or bad arguments. A stream more than about a second behind drops to its newest key frame,
  * keeping the parameter sets delivered before it; a key frame it already starts with is kept.
+ * H.265 NAL units are collected into whole pictures: a picture is decoded when the first NAL
+ * unit of the next one arrives (one picture of delay; the H.265 decoder takes nothing less).
  * One delivery holds at most 8 MiB (a larger one is refused with a negative result).
  *
  * Files
@@ -60,12 +62,12 @@
  * AVI files (KX_PLAY_OpenAviFile, KX_PLAY_GetAviFileTime and the AVI side of KX_PLAY_OpenFile)
  * are read only as AVI and only from a plain local file: another format, a playlist or a
  * network address is refused, whatever the name ends with.
- * In a ".qf" recording one packaged frame holds at most 8 MiB and one H.264 picture (all its
- * NAL units together) at most 32 MiB, enough for a key picture of an 8K stream; anything
- * larger is damage, skipped like a bad length field, and play goes on at the next picture.
- * KX_PLAY_Stop on a file goes back to its start; KX_PLAY_Play plays it again. A seek after the
- * end plays on and the end callback comes again at the next end. KX_PLAY_GetPlayTime fails
- * until the first picture has been shown.
+ * In a ".qf" recording one packaged frame holds at most 8 MiB and one H.264 or H.265 picture (all
+ * its NAL units together) at most 32 MiB, enough for a key picture of an 8K stream; anything larger
+ * is damage, skipped like a bad length field, and play goes on at the next picture. KX_PLAY_Stop on
+ * a file goes back to its start; KX_PLAY_Play plays it again. A seek after the end plays on and the
+ * end callback comes again at the next end. KX_PLAY_GetPlayTime fails until the first picture has
+ * been shown.
  *
  * Text
  * ----

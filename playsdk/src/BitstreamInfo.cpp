@@ -1,6 +1,7 @@
 #include "BitstreamInfo.h"
 
 #include "KXPackagedFrame.h"
+#include "NalUnit.h"
 
 namespace kx::play {
 namespace {
@@ -58,20 +59,11 @@ private:
 }  // namespace
 
 long firstNalOffset(const uint8_t* data, size_t size) {
-    if (data == nullptr) return -1;
-    for (size_t i = 0; i + 3 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-            return static_cast<long>(i + 3);
-        }
-        if (data[i] != 0) return -1;  // only zero bytes may come before the first start code
-    }
-    return -1;
+    return kx::frame::firstNalOffset(data, size);
 }
 
 int h264FirstNalType(const uint8_t* data, size_t size) {
-    const long off = firstNalOffset(data, size);
-    if (off < 0) return -1;
-    return data[off] & 0x1F;
+    return kx::frame::h264FirstNalType(data, size);
 }
 
 bool h264IsKey(const uint8_t* data, size_t size) {
@@ -83,9 +75,26 @@ bool h264IsKey(const uint8_t* data, size_t size) {
             continue;
         }
         if (data[i] == 1 && zeros >= 2) {
-            const int type = data[i + 1] & 0x1F;
+            const int type = kx::frame::h264NalType(data + i + 1, size - i - 1);
             if (type == 5 || type == 7) return true;
             if (type >= 1 && type <= 4) return false;  // a non-IDR slice comes first
+        }
+        zeros = 0;
+    }
+    return false;
+}
+
+bool h265IsKey(const uint8_t* data, size_t size) {
+    int zeros = 0;
+    for (size_t i = 0; i + 1 < size; ++i) {
+        if (data[i] == 0) {
+            ++zeros;
+            continue;
+        }
+        if (data[i] == 1 && zeros >= 2) {
+            const int type = kx::frame::h265NalType(data + i + 1, size - i - 1);
+            if (kx::frame::h265::isIrap(type) || type == kx::frame::h265::kVps) return true;
+            if (kx::frame::h265::isVcl(type)) return false;  // another slice comes first
         }
         zeros = 0;
     }
@@ -117,11 +126,20 @@ bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size
         if (frameType == KX_FRAME_OTHER) return h264IsKey(data, size);
         return false;
     }
+    if (dataType == KX_DATA_H265) {
+        if (frameType == KX_FRAME_IDR || frameType == KX_FRAME_VPS) return true;
+        if (frameType == KX_FRAME_OTHER) return h265IsKey(data, size);
+        return false;
+    }
     if (dataType == KX_DATA_MPEG4) return mpeg4IsKey(data, size);
     return false;
 }
 
 uint8_t parameterSetKind(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size) {
+    if (dataType == KX_DATA_H265) {
+        const int type = kx::frame::h265FirstNalType(data, size);
+        return kx::frame::h265::isParameterSet(type) ? static_cast<uint8_t>(type) : 0;
+    }
     if (dataType != KX_DATA_H264) return 0;
     if (frameType == KX_FRAME_SPS) return 7;
     if (frameType == KX_FRAME_PPS) return 8;
@@ -131,23 +149,27 @@ uint8_t parameterSetKind(uint16_t dataType, uint16_t frameType, const uint8_t* d
 }
 
 bool h264IsVcl(const uint8_t* data, size_t size) {
-    const int type = h264FirstNalType(data, size);
-    return type >= 1 && type <= 5;
+    return kx::frame::h264::isVcl(h264FirstNalType(data, size));
 }
 
 bool h264StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl) {
     const long off = firstNalOffset(data, size);
-    if (off < 0) return false;
-    const int type = data[off] & 0x1F;
-    if (!previousWasVcl) return false;
-    if (type == 6 || type == 7 || type == 8 || type == 9 || (type >= 14 && type <= 18)) {
-        return true;
-    }
-    if (type < 1 || type > 5) return false;
-    // first_mb_in_slice is the first Exp-Golomb value after the header: a value of 0 is the
-    // single bit 1.
-    if (static_cast<size_t>(off) + 1 >= size) return false;
-    return (data[off + 1] & 0x80) != 0;
+    if (off < 0 || !previousWasVcl) return false;
+    return kx::frame::h264BeginsAccessUnit(data + off, size - static_cast<size_t>(off));
+}
+
+bool h265IsVcl(const uint8_t* data, size_t size) {
+    return kx::frame::h265::isVcl(kx::frame::h265FirstNalType(data, size));
+}
+
+bool h265StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl) {
+    const long off = firstNalOffset(data, size);
+    if (off < 0 || !previousWasVcl) return false;
+    return kx::frame::h265BeginsAccessUnit(data + off, size - static_cast<size_t>(off));
+}
+
+bool h265IsParameterSet(const uint8_t* data, size_t size) {
+    return kx::frame::h265::isParameterSet(kx::frame::h265FirstNalType(data, size));
 }
 
 }  // namespace kx::play

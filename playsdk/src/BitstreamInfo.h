@@ -25,11 +25,15 @@ bool mpeg4IsKey(const uint8_t* data, size_t size);
 // frame's start code. Returns the frame without that prefix (the data itself when absent).
 const uint8_t* mpeg4SkipPrefix(const uint8_t* data, size_t& size);
 
+// True when the H.265 chunk (Annex B, one or more NAL units) holds an IRAP slice or a video
+// parameter set before any other slice, so a decoder can start with it.
+bool h265IsKey(const uint8_t* data, size_t size);
+
 // True when a decoder can start at this packaged video frame.
 bool isKeyFrame(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size);
 
-// The kind of parameter set a packaged video frame is (H.264: NAL unit type 7 or 8), 0 when
-// it is none.
+// The kind of parameter set a packaged video frame is (its NAL unit type: H.264 7 or 8, H.265
+// 32, 33 or 34), 0 when it is none.
 uint8_t parameterSetKind(uint16_t dataType, uint16_t frameType, const uint8_t* data, size_t size);
 
 // True when the H.264 chunk starts a new access unit after `previousWasVcl`: an access unit
@@ -56,5 +60,13 @@ bool h264ReadSliceStart(const uint8_t* data, size_t size, H264SliceStart& out);
 // macroblock is 0 or not past the previous one, or the two differ in kind (IDR or not),
 // reference or picture parameter set.
 bool h264NewPicture(const H264SliceStart& previous, const H264SliceStart& next);
+
+// The same two questions for H.265: a parameter set, delimiter or prefix SEI after a slice,
+// or a slice with first_slice_segment_in_pic_flag set, begins an access unit.
+bool h265StartsAccessUnit(const uint8_t* data, size_t size, bool previousWasVcl);
+bool h265IsVcl(const uint8_t* data, size_t size);
+
+// True when the first NAL unit of the H.265 chunk is a VPS, SPS or PPS.
+bool h265IsParameterSet(const uint8_t* data, size_t size);
 
 }  // namespace kx::play

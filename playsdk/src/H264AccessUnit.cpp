@@ -3,21 +3,9 @@
 #include <utility>
 
 #include "InputLimits.h"
+#include "NalUnit.h"
 
 namespace kx::play {
-namespace {
-
-// NAL units that begin the next access unit when they follow a slice, whatever comes next.
-bool alwaysStartsAccessUnit(int type) {
-    return type == 9 || (type >= 14 && type <= 18);
-}
-
-// NAL units that may stand between the slices of one picture or in front of the next one.
-bool mayStandBetweenSlices(int type) {
-    return type == 6 || type == 7 || type == 8;
-}
-
-}  // namespace
 
 void H264AccessUnit::restart() {
     m_collecting.bytes.clear();
@@ -50,21 +38,19 @@ bool H264AccessUnit::handOut(Unit& out) {
 bool H264AccessUnit::push(const uint8_t* data, size_t size, int64_t ptsUs, bool key, Unit& out) {
     if (m_skipping) {
         // Up to the start of the next access unit, after the slices of the one dropped.
-        if (!h264StartsAccessUnit(data, size, true)) return false;
+        const bool next = m_hevc ? h265StartsAccessUnit(data, size, true)
+                                 : h264StartsAccessUnit(data, size, true);
+        if (!next) return false;
         m_skipping = false;
     }
-    const int type = h264FirstNalType(data, size);
+    const bool vcl = m_hevc ? h265IsVcl(data, size) : h264IsVcl(data, size);
     H264SliceStart slice;
-    const bool isSlice = h264ReadSliceStart(data, size, slice);
+    const bool isSlice = !m_hevc && h264ReadSliceStart(data, size, slice);
     bool handedOut = false;
     bool holdBack = false;
     if (m_collecting.hasVcl) {
-        if (h264IsVcl(data, size)) {
-            // A slice whose start cannot be read stays with the picture collected.
-            const bool newPicture =
-                isSlice &&
-                (m_lastSliceKnown ? h264NewPicture(m_lastSlice, slice) : slice.firstMb == 0);
-            if (newPicture) {
+        if (vcl) {
+            if (startsPicture(data, size, isSlice, slice)) {
                 handedOut = handOut(out);
             } else {
                 append(m_collecting, m_pending.bytes.data(), m_pending.bytes.size(),
@@ -72,10 +58,18 @@ bool H264AccessUnit::push(const uint8_t* data, size_t size, int64_t ptsUs, bool 
                 m_pending.bytes.clear();
                 m_pending.key = false;
             }
-        } else if (alwaysStartsAccessUnit(type)) {
-            handedOut = handOut(out);
-        } else if (mayStandBetweenSlices(type) || !m_pending.bytes.empty()) {
-            holdBack = true;
+        } else {
+            switch (placeAfterSlice(data, size)) {
+                case Place::NextUnit:
+                    handedOut = handOut(out);
+                    break;
+                case Place::Undecided:
+                    holdBack = true;  // parameter sets and SEI wait for the next slice
+                    break;
+                case Place::ThisUnit:
+                    holdBack = !m_pending.bytes.empty();  // keeps the order of what was held
+                    break;
+            }
         }
     }
     const size_t held = m_collecting.bytes.size() + m_pending.bytes.size();
@@ -83,9 +77,6 @@ bool H264AccessUnit::push(const uint8_t* data, size_t size, int64_t ptsUs, bool 
         restart();
         if (m_collecting.bytes.capacity() > kMaxAccessUnitBytes / 4) {
             std::vector<uint8_t>().swap(m_collecting.bytes);  // gives the memory back
-        }
-        if (m_pending.bytes.capacity() > kMaxAccessUnitBytes / 4) {
-            std::vector<uint8_t>().swap(m_pending.bytes);
         }
         ++m_dropped;
         m_skipping = true;
@@ -96,14 +87,37 @@ bool H264AccessUnit::push(const uint8_t* data, size_t size, int64_t ptsUs, bool 
         return handedOut;
     }
     append(m_collecting, data, size, ptsUs, key);
+    if (vcl) m_collecting.hasVcl = true;
     if (isSlice) {
-        m_collecting.hasVcl = true;
         m_lastSlice = slice;
         m_lastSliceKnown = true;
-    } else if (h264IsVcl(data, size)) {
-        m_collecting.hasVcl = true;
     }
     return handedOut;
+}
+
+bool H264AccessUnit::startsPicture(const uint8_t* data, size_t size, bool isSlice,
+                                   const H264SliceStart& slice) const {
+    // H.265 says so in every slice (first_slice_segment_in_pic_flag); an H.264 slice whose
+    // start cannot be read stays with the picture collected.
+    if (m_hevc) return h265StartsAccessUnit(data, size, true);
+    return isSlice && (m_lastSliceKnown ? h264NewPicture(m_lastSlice, slice) : slice.firstMb == 0);
+}
+
+H264AccessUnit::Place H264AccessUnit::placeAfterSlice(const uint8_t* data, size_t size) const {
+    if (m_hevc) {
+        namespace h265 = kx::frame::h265;
+        const int type = kx::frame::h265FirstNalType(data, size);
+        // Access unit delimiter and the reserved types 41 to 44 and 48 to 55.
+        if (type == h265::kAud || (type >= 41 && type <= 44) || (type >= 48 && type <= 55)) {
+            return Place::NextUnit;
+        }
+        if (h265::isParameterSet(type) || type == h265::kPrefixSei) return Place::Undecided;
+        return Place::ThisUnit;  // suffix SEI, filler, end of sequence or bitstream
+    }
+    const int type = h264FirstNalType(data, size);
+    if (type == 9 || (type >= 14 && type <= 18)) return Place::NextUnit;
+    if (type == 6 || type == 7 || type == 8) return Place::Undecided;
+    return Place::ThisUnit;
 }
 
 bool H264AccessUnit::flush(Unit& out) {

@@ -311,6 +311,7 @@ void Port::run() {
                 m_resetPending = false;
                 lock.unlock();
                 m_video.flush();
+                m_liveUnit.clear();
                 m_audio.flush();
                 m_sound.clear();
                 lock.lock();

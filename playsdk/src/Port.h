@@ -15,6 +15,7 @@
 #include "AudioDecoder.h"
 #include "AudioOutput.h"
 #include "FramePresenter.h"
+#include "H264AccessUnit.h"
 #include "KXPlaySdk.h"
 #include "MediaSource.h"
 #include "PacingClock.h"
@@ -129,6 +130,7 @@ private:
     int m_frameRate = 0;
     bool m_threadSound = false;
     std::vector<uint8_t> m_delivery;
+    H264AccessUnit m_liveUnit;  // live H.265 NAL units collected into pictures
 
     std::thread m_thread;
 };

@@ -55,6 +55,17 @@ void Port::liveDeliver(const std::vector<uint8_t>& delivery) {
     if (kx::frame::isVideoDataType(f->dataType)) {
         packet.kind = MediaKind::Video;
         packet.key = isKeyFrame(f->dataType, f->frameType, f->payload, f->payloadSize);
+        if (f->dataType == KX_DATA_H265) {
+            // The H.265 decoder takes whole pictures: a picture goes out when the first NAL
+            // unit of the next one arrives.
+            m_liveUnit.setHevc(true);
+            H264AccessUnit::Unit unit;
+            if (!m_liveUnit.push(packet.data, packet.size, packet.ptsUs, packet.key, unit)) return;
+            packet.data = unit.data;
+            packet.size = unit.size;
+            packet.ptsUs = unit.ptsUs;
+            packet.key = unit.key;
+        }
         liveDecodeVideo(packet);
         return;
     }

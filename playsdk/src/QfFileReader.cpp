@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "BitstreamInfo.h"
+#include "NalUnit.h"
 
 namespace kx::play {
 int64_t ptsToUs(const kx::frame::InnerFrame& f) {
@@ -41,13 +42,18 @@ bool QfFileReader::index() {
             deltas.push_back(us - prevVideoUs);
         }
         prevVideoUs = us;
-        if (in.dataType == KX_DATA_H264) {
-            const int nal = h264FirstNalType(in.payload, in.payloadSize);
-            if (nal == 7 || nal == 8) {
+        if (in.dataType == KX_DATA_H264 || in.dataType == KX_DATA_H265) {
+            const bool hevc = in.dataType == KX_DATA_H265;
+            const int nal = hevc ? kx::frame::h265FirstNalType(in.payload, in.payloadSize)
+                                 : kx::frame::h264FirstNalType(in.payload, in.payloadSize);
+            const bool paramSet =
+                hevc ? kx::frame::h265::isParameterSet(nal)
+                     : (nal == kx::frame::h264::kSps || nal == kx::frame::h264::kPps);
+            if (paramSet) {
                 if (paramSetsAt == UINT64_MAX) paramSetsAt = f->offset;
                 continue;
             }
-            if (nal >= 1 && nal <= 5) {
+            if (hevc ? kx::frame::h265::isVcl(nal) : kx::frame::h264::isVcl(nal)) {
                 if (isKeyFrame(in.dataType, in.frameType, in.payload, in.payloadSize)) {
                     m_keys.push_back({paramSetsAt != UINT64_MAX ? paramSetsAt : f->offset, us});
                 }
@@ -70,7 +76,7 @@ bool QfFileReader::index() {
 bool QfFileReader::emitUnit(const H264AccessUnit::Unit& unit, MediaPacket& packet) const {
     packet = MediaPacket{};
     packet.kind = MediaKind::Video;
-    packet.dataType = KX_DATA_H264;
+    packet.dataType = m_accessUnit.hevc() ? KX_DATA_H265 : KX_DATA_H264;
     packet.ptsUs = unit.ptsUs;
     packet.key = unit.key;
     packet.data = unit.data;
@@ -83,8 +89,14 @@ bool QfFileReader::read(MediaPacket& packet) {
     while (auto f = m_scanner.next()) {
         const auto& in = f->inner;
         const int64_t us = ptsToUs(in);
-        if (in.dataType == KX_DATA_H264) {
+        if (in.dataType == KX_DATA_H264 || in.dataType == KX_DATA_H265) {
+            const bool hevc = in.dataType == KX_DATA_H265;
             H264AccessUnit::Unit unit;
+            if (hevc != m_accessUnit.hevc()) {
+                // A recording holds one video codec; a switch starts over.
+                m_accessUnit.clear();
+                m_accessUnit.setHevc(hevc);
+            }
             const bool key = isKeyFrame(in.dataType, in.frameType, in.payload, in.payloadSize);
             if (m_accessUnit.push(in.payload, in.payloadSize, us, key, unit)) {
                 return emitUnit(unit, packet);

@@ -32,6 +32,8 @@ bool VideoDecoder::prepare(const MediaPacket& packet, Mode mode, int threads) {
         id = packet.codecpar->codec_id;
     } else if (packet.dataType == KX_DATA_H264) {
         id = AV_CODEC_ID_H264;
+    } else if (packet.dataType == KX_DATA_H265) {
+        id = AV_CODEC_ID_HEVC;
     } else if (packet.dataType == KX_DATA_MPEG4) {
         id = AV_CODEC_ID_MPEG4;
     }

@@ -211,14 +211,14 @@ KX_NET_API int32_t KX_NET_SetRealDataCallBack(int32_t lRealHandle, RealDataCallB
 /*
  * KX_NET_SaveRealData: start recording to szFileName (created or emptied; at most 255
  * characters). A recording already running is completed and closed first. The file receives
- * whole packaged frames from the next key frame on (H.264: an IDR slice; MPEG-4: an intra-coded
- * VOP), so that it decodes from its first frame: in front of that key frame come the latest
- * parameter sets of its stream (H.264: SPS, frame type 3, then PPS, frame type 4; MPEG-4: the
- * VOS/VOL headers, frame type 0), from the session description or the stream, whichever came
- * last, with the key frame's presentation time. These extra frames go to the file only, never
- * to the data callback. After a reconnection the file goes on the same way at the next key
- * frame. Returns KX_NET_OK when the file was opened, KX_NET_FAIL otherwise (unknown handle,
- * null or too long name, file cannot be created).
+ * whole packaged frames from the next key frame on (H.264: an IDR slice; H.265: an IRAP slice;
+ * MPEG-4: an intra-coded VOP), so that it decodes from its first frame: in front of that key
+ * frame come the latest parameter sets of its stream (H.264: SPS, frame type 3, then PPS, frame
+ * type 4; H.265: VPS, frame type 5, SPS, PPS; MPEG-4: the VOS/VOL headers, frame type 0), from the
+ * session description or the stream, whichever came last, with the key frame's presentation time.
+ * These extra frames go to the file only, never to the data callback. After a reconnection the file
+ * goes on the same way at the next key frame. Returns KX_NET_OK when the file was opened,
+ * KX_NET_FAIL otherwise (unknown handle, null or too long name, file cannot be created).
  */
 KX_NET_API int32_t KX_NET_SaveRealData(int32_t lRealHandle, const char* szFileName);
 
@@ -253,7 +253,8 @@ KX_NET_API int32_t KX_NET_SeekAndPlay(int32_t lRealHandle, int32_t nPosition);
 
 /*
  * KX_NET_GetCurrentTime: the current play position in milliseconds (low 32 bits), advanced by
- * the presentation times of the H.264 frames; 0 for an unknown handle or when not initialised.
+ * the presentation times of the H.264 and H.265 frames; 0 for an unknown handle or when not
+ * initialised.
  */
 KX_NET_API int32_t KX_NET_GetCurrentTime(int32_t lRealHandle);
 

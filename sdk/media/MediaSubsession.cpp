@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "H264RTPSource.h"
+#include "H265RTPSource.h"
 #include "MPEG4GenericRTPSource.h"
 #include "MPEG4VideoRTPSource.h"
 #include "MediaSession.h"
@@ -117,6 +118,8 @@ bool MediaSubsession::initiate() {
     const unsigned char pt = s.payloadFormat;
     if (s.codec == "H264") {
         s.source = H264RTPSource::createNew(env, pt, rate);
+    } else if (s.codec == "H265") {
+        s.source = H265RTPSource::createNew(env, pt, rate, fmtpUnsigned(s, "sprop-max-don-diff"));
     } else if (s.codec == "MP4V-ES") {
         s.source = MPEG4VideoRTPSource::createNew(env, pt, rate);
     } else if (s.codec == "MPEG4-GENERIC") {

@@ -98,7 +98,8 @@ public:
     // Session thread, called by the sinks.
     void RefreshLastData() { m_tvLastData = std::chrono::steady_clock::now(); }
     bool HasRealDataCallBack() const { return m_fnRealData.load() != nullptr; }
-    // A video frame; an H.264 IDR slice may start a recording, which writes nothing before.
+    // A video frame; a key frame (H.264 IDR, H.265 IRAP slice) may start a recording, which
+    // writes nothing before.
     void InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame, uint32_t n,
                         bool hasStartCode, uint32_t seconds, uint32_t microseconds);
     // A video frame that starts a recording when keyFrame is set; the recording then writes
@@ -111,7 +112,7 @@ public:
                         const uint8_t* frame, uint32_t seconds, uint32_t microseconds);
     // The unpackaged payload: straight to the data callback.
     void DeliverRawData(uint32_t dataType, uint8_t* data, uint32_t n);
-    // Play position from an H.264 frame's presentation time.
+    // Play position from an H.264 or H.265 frame's presentation time.
     void UpdateCurrentTime(int64_t seconds, int64_t microseconds);
     // Writes a whole packaged frame to the recording file (from the first key frame on).
     void SaveRealData(const uint8_t* data, size_t size, bool keyFrame);

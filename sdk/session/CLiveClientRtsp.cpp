@@ -11,6 +11,7 @@
 #include "CRTSPClient.h"
 #include "G7221DataSink.h"
 #include "H264DataSink.h"
+#include "H265DataSink.h"
 #include "MediaSession.h"
 #include "Mpeg4DataSink.h"
 #include "PCMUDataSink.h"
@@ -224,6 +225,11 @@ MediaSink* CLiveClient::CreateSink(MediaSubsession& sub) {
     if (is(medium, "video") && is(codec, "H264")) {
         KX_LOG(LOG_DETAIL, "[%s] RealHandle:%d, create h264 video data sink.\n", kWhere, handle);
         return H264DataSink::createNew(Env(), this, sub.fmtp_spropparametersets());
+    }
+    if (is(medium, "video") && is(codec, "H265")) {
+        KX_LOG(LOG_DETAIL, "[%s] RealHandle:%d, create h265 video data sink.\n", kWhere, handle);
+        return H265DataSink::createNew(Env(), this, sub.attrVal_str("sprop-vps"),
+                                       sub.attrVal_str("sprop-sps"), sub.attrVal_str("sprop-pps"));
     }
     if (is(medium, "video") && is(codec, "MP4V-ES")) {
         KX_LOG(LOG_DETAIL, "[%s] RealHandle:%d, create mpeg4 video data sink.\n", kWhere, handle);

@@ -4,6 +4,7 @@
 
 #include "CLiveClient.h"
 #include "CLog.h"
+#include "NalUnit.h"
 #include "SPropParameterSets.h"
 
 namespace kx::sdk {
@@ -52,27 +53,7 @@ void H264DataSink::KeepParameterSet(uint16_t frameType, const uint8_t* nal, size
 }
 
 uint16_t H264DataSink::ClassifyFrame(const uint8_t* b, unsigned n, bool& hasStartCode) {
-    unsigned header = 0;
-    if (n >= 4 && b[0] == 0 && b[1] == 0 && b[2] == 0 && b[3] == 1) {
-        hasStartCode = true;
-        header = 4;
-    } else if (n >= 3 && b[0] == 0 && b[1] == 0 && b[2] == 1) {
-        hasStartCode = true;
-        header = 3;
-    } else {
-        hasStartCode = false;
-    }
-    const int nalType = header < n ? (b[header] & 0x1F) : -1;
-    switch (nalType) {
-        case 5:
-            return KX_FRAME_IDR;
-        case 7:
-            return KX_FRAME_SPS;
-        case 8:
-            return KX_FRAME_PPS;
-        default:
-            return hasStartCode ? KX_FRAME_OTHER : KX_FRAME_NOSTART;
-    }
+    return kx::frame::h264FrameType(b, n, hasStartCode);
 }
 
 void H264DataSink::SendParameterSets(uint32_t seconds, uint32_t microseconds) {

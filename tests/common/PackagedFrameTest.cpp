@@ -84,6 +84,17 @@ TEST(PackagedFrame, AudioCarriesChannelsAndRate) {
     EXPECT_EQ(inner->ptsUsec, 8u);
 }
 
+TEST(PackagedFrame, VideoParameterSetFrameTypeIsH265Only) {
+    auto b = Video({0x40, 1, 0x0C}, KX_FRAME_VPS, false);
+    EXPECT_FALSE(kx::frame::parseInner(b.data() + 23, U32(b, 19)));  // written as H.264
+    b[31] = KX_DATA_H265;
+    const auto inner = kx::frame::parseInner(b.data() + 23, U32(b, 19));
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(inner->frameType, KX_FRAME_VPS);
+    b[33] = KX_FRAME_VPS + 1;
+    EXPECT_FALSE(kx::frame::parseInner(b.data() + 23, U32(b, 19)));
+}
+
 TEST(PackagedFrame, ParseInnerRefusesShortOrUnknownInput) {
     const std::vector<uint8_t> nal = {0x41, 1};
     const auto b = Video(nal, KX_FRAME_NOSTART, false);

@@ -99,7 +99,8 @@ QfContents ReadQf(const QString& path) {
     while (auto found = kx::frame::scanNext(bytes, static_cast<size_t>(data.size()), from)) {
         ++contents.nFrames;
         if (kx::frame::isVideoDataType(found->frame.dataType)) ++contents.nVideoFrames;
-        if (found->frame.dataType == KX_DATA_H264 && found->frame.frameType == KX_FRAME_IDR) {
+        if ((found->frame.dataType == KX_DATA_H264 || found->frame.dataType == KX_DATA_H265) &&
+            found->frame.frameType == KX_FRAME_IDR) {
             ++contents.nKeyFrames;
         }
         from = found->offset + found->size;

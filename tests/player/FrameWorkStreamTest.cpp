@@ -219,6 +219,33 @@ TEST_F(FrameWorkStreamTest, RecordingIsPlayedBackByTheDecodeLibrary) {
     EXPECT_TRUE(QFile::remove(strPath));
 }
 
+// An H.265 camera plays, snapshots and records exactly as an H.264 one.
+TEST_F(FrameWorkStreamTest, H265StreamPlaysSnapshotsAndRecords) {
+    OpenAndShow(2, TestRtspServer::kH265Pcmu);
+    EXPECT_TRUE(m_windows[2].WaitForMoreThan(10));
+    EXPECT_EQ(m_windows[2].LastWidth(), 160);
+    EXPECT_EQ(m_windows[2].LastHeight(), 120);
+    QString strShot;
+    ASSERT_EQ(m_frameWork.Snapshot(strShot), 1);
+    EXPECT_TRUE(EngineMedia::IsJpeg(strShot));
+    EXPECT_TRUE(QFile::remove(strShot));
+
+    QString strPath;
+    ASSERT_EQ(m_frameWork.Record(strPath), 1);
+    ASSERT_TRUE(WaitUntil([&] { return EngineMedia::ReadQf(strPath).nKeyFrames >= 2; }));
+    QString strStopped;
+    ASSERT_EQ(m_frameWork.Record(strStopped), 1);
+    size_t nFrames = 0;
+    EXPECT_TRUE(IsCompleteRecording(strPath, &nFrames));
+    m_frameWork.m_nCurIndex = 1;
+    ASSERT_EQ(m_frameWork.OpenFile(strPath), 1);
+    EXPECT_TRUE(m_windows[1].WaitForMoreThan(0));
+    EXPECT_TRUE(WaitUntil([&] { return Info(1).bPlayEnd != 0; }));
+    EXPECT_GE(m_windows[1].Presented(), 15);  // from its first second on
+    EXPECT_EQ(m_frameWork.ClosePlay(1), 1);
+    EXPECT_TRUE(QFile::remove(strPath));
+}
+
 TEST_F(FrameWorkStreamTest, ClosingWhileRecordingCompletesTheFile) {
     OpenAndShow(0, TestRtspServer::kH264);
     QString strPath;

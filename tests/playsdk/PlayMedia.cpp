@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "BitstreamInfo.h"
+#include "NalUnit.h"
 #include "PackagedFrame.h"
 #include "QfFileReader.h"
 #include "VideoDecoder.h"
@@ -134,7 +135,13 @@ Clip makeVideo(const std::string& name, const std::string& codec, const std::str
                const std::string& extraEncoderArgs) {
     const std::string file = workDir() + "/" + name + ".ts";
     std::string enc;
-    if (codec == "h264") {
+    if (codec == "h265") {
+        enc =
+            "-c:v libx265 -preset ultrafast -pix_fmt yuv420p -x265-params "
+            "log-level=error:bframes=0:"
+            "scenecut=0:keyint=" +
+            std::to_string(gop) + ":min-keyint=" + std::to_string(gop);
+    } else if (codec == "h264") {
         enc = "-c:v libx264 -preset ultrafast -bf 0 -g " + std::to_string(gop) + " -keyint_min " +
               std::to_string(gop) + " -sc_threshold 0 -pix_fmt yuv420p";
     } else {
@@ -153,15 +160,18 @@ Clip makeVideo(const std::string& name, const std::string& codec, const std::str
             clip.width = par->width;
             clip.height = par->height;
             ++clip.videoFrames;
-            if (codec == "h264") {
+            if (codec == "h264" || codec == "h265") {
+                const bool hevc = codec == "h265";
                 for (const auto& [nal, n] : splitNals(pkt.data, static_cast<size_t>(pkt.size))) {
-                    const int type = nal[0] & 0x1F;
-                    if (type == 9) continue;  // access unit delimiters do not travel over RTP
-                    const uint16_t ft = type == 5   ? KX_FRAME_IDR
-                                        : type == 7 ? KX_FRAME_SPS
-                                        : type == 8 ? KX_FRAME_PPS
-                                                    : KX_FRAME_NOSTART;
-                    addVideo(clip, KX_DATA_H264, ft, nal, n, pts);
+                    // Access unit delimiters do not travel over RTP.
+                    if (hevc ? kx::frame::h265NalType(nal, n) == kx::frame::h265::kAud
+                             : kx::frame::h264NalType(nal, n) == kx::frame::h264::kAud) {
+                        continue;
+                    }
+                    bool start = false;
+                    const uint16_t ft = hevc ? kx::frame::h265FrameType(nal, n, start)
+                                             : kx::frame::h264FrameType(nal, n, start);
+                    addVideo(clip, hevc ? KX_DATA_H265 : KX_DATA_H264, ft, nal, n, pts);
                 }
             } else {
                 addVideo(clip, KX_DATA_MPEG4, KX_FRAME_OTHER, pkt.data,

@@ -31,9 +31,9 @@ struct Clip {
     int height = 0;
 };
 
-// Video from a generated elementary stream: codec "h264" or "mpeg4"; `filter` is a lavfi
-// source description. H.264 NAL units are packaged one per frame, without start codes, with
-// the frame types the stream library gives them. gop = frames per key frame.
+// Video from a generated elementary stream: codec "h264", "h265" or "mpeg4"; `filter` is a
+// lavfi source description. H.264 and H.265 NAL units are packaged one per frame, without
+// start codes, with the frame types the stream library gives them. gop = frames per key frame.
 Clip makeVideo(const std::string& name, const std::string& codec, const std::string& filter,
                double seconds, int fps, int gop, uint32_t basePtsSec,
                const std::string& extraEncoderArgs = "");

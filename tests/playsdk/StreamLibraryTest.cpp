@@ -141,6 +141,8 @@ TEST(StreamLibraryRecording, MultiSliceRecordingPlaysBackWholePictures) {
 
 INSTANTIATE_TEST_SUITE_P(Mounts, StreamLibrary,
                          ::testing::Values(std::make_tuple("/h264aac", true),
-                                           std::make_tuple("/h264pcmu", false)));
+                                           std::make_tuple("/h264pcmu", false),
+                                           std::make_tuple("/h265pcmu", true),
+                                           std::make_tuple("/h265pcmu", false)));
 
 }  // namespace

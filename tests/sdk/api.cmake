@@ -8,6 +8,7 @@ endif()
 add_executable(sdk_api_tests
   api_fixture.cpp
   api_frames_test.cpp
+  api_h265_test.cpp
   api_auth_test.cpp
   api_start_test.cpp
   api_keepalive_test.cpp

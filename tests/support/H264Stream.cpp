@@ -43,7 +43,7 @@ RtpPlan h264Plan(const std::vector<Bytes>& nals, int fps, bool loop, size_t maxP
             tick.push_back({nal, false});
         } else {
             const uint8_t indicator = static_cast<uint8_t>((nal[0] & 0xE0) | 28);
-            const uint8_t type = nal[0] & 0x1F;
+            const uint8_t type = static_cast<uint8_t>(nalType(nal));
             size_t offset = 1;
             while (offset < nal.size()) {
                 const size_t chunk = std::min(maxPayload - 2, nal.size() - offset);

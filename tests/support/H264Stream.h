@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "NalUnit.h"
 #include "RtpPlan.h"
 
 namespace Brelso::Testing {
@@ -17,10 +18,10 @@ using Bytes = std::vector<uint8_t>;
 std::vector<Bytes> splitAnnexB(const Bytes& stream);
 
 inline int nalType(const Bytes& nal) {
-    return nal.empty() ? -1 : (nal[0] & 0x1F);
+    return kx::frame::h264NalType(nal.data(), nal.size());
 }
 inline bool isSlice(const Bytes& nal) {
-    return nalType(nal) >= 1 && nalType(nal) <= 5;
+    return kx::frame::h264::isVcl(nalType(nal));
 }
 
 // One tick per picture (each slice ends a picture: the generated streams have one slice per

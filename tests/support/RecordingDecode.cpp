@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "KXPackagedFrame.h"
+#include "NalUnit.h"
 #include "TestMedia.h"
 
 namespace Brelso::Testing {
@@ -21,11 +22,12 @@ size_t vops(const std::vector<uint8_t>& b) {
     return n;
 }
 
-// NAL unit type of an H.264 payload that starts with a start code.
-int nalType(const std::vector<uint8_t>& b) {
-    if (b.size() > 4 && b[0] == 0 && b[1] == 0 && b[2] == 0 && b[3] == 1) return b[4] & 0x1F;
-    if (b.size() > 3 && b[0] == 0 && b[1] == 0 && b[2] == 1) return b[3] & 0x1F;
-    return -1;
+// Whether a payload that starts with a start code holds a coded slice.
+bool isSlice(const std::vector<uint8_t>& b, uint16_t dataType) {
+    if (dataType == KX_DATA_H265) {
+        return kx::frame::h265::isVcl(kx::frame::h265FirstNalType(b.data(), b.size()));
+    }
+    return kx::frame::h264::isVcl(kx::frame::h264FirstNalType(b.data(), b.size()));
 }
 
 }  // namespace
@@ -44,8 +46,7 @@ RecordingDecode decodeRecordedVideo(const std::vector<PackagedFrame>& frames, ui
                 if (in.payload.size() >= 4) skip = 4;
                 result.pictures += vops(in.payload);
             } else {
-                const int type = nalType(in.payload);
-                if (type >= 1 && type <= 5) {
+                if (isSlice(in.payload, dataType)) {
                     h264Pictures.insert(uint64_t{in.ptsSeconds} << 32 | in.ptsMicroseconds);
                 }
             }
@@ -53,8 +54,10 @@ RecordingDecode decodeRecordedVideo(const std::vector<PackagedFrame>& frames, ui
                       static_cast<std::streamsize>(in.payload.size() - skip));
         }
     }
-    if (dataType == KX_DATA_H264) result.pictures = h264Pictures.size();
-    const std::string format = dataType == KX_DATA_MPEG4 ? "m4v" : "h264";
+    if (dataType != KX_DATA_MPEG4) result.pictures = h264Pictures.size();
+    const std::string format = dataType == KX_DATA_MPEG4  ? "m4v"
+                               : dataType == KX_DATA_H265 ? "hevc"
+                                                          : "h264";
     std::string output;
     result.ran = runProgram({"ffprobe", "-v", "error", "-f", format, "-select_streams", "v:0",
                              "-show_entries", "frame=pict_type", "-of", "csv=p=0", elementaryPath},

@@ -96,6 +96,24 @@ bool generateMp4Video(const std::string& path, int frames, int fps, int keyInter
     return runProgram(argv);
 }
 
+bool generateH265Stream(const std::string& path, int frames, int fps, int keyInterval, int width,
+                        int height) {
+    std::vector<std::string> argv = testVideoInput(width, height, fps);
+    const std::string gop = std::to_string(keyInterval);
+    argv.insert(argv.end(),
+                {"-frames:v", std::to_string(frames), "-c:v", "libx265", "-preset", "ultrafast",
+                 "-pix_fmt", "yuv420p", "-r", std::to_string(fps), "-x265-params",
+                 "log-level=error:bframes=0:scenecut=0:repeat-headers=1:keyint=" + gop +
+                     ":min-keyint=" + gop,
+                 "-f", "hevc", path});
+    return runProgram(argv);
+}
+
+bool remuxH265ToMp4(const std::string& h265Path, const std::string& mp4Path, int fps) {
+    return runProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "hevc", "-framerate",
+                       std::to_string(fps), "-i", h265Path, "-c", "copy", "-f", "mp4", mp4Path});
+}
+
 bool remuxH264ToMp4(const std::string& h264Path, const std::string& mp4Path, int fps) {
     return runProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "h264", "-framerate",
                        std::to_string(fps), "-i", h264Path, "-c", "copy", "-f", "mp4", mp4Path});

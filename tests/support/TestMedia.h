@@ -45,6 +45,13 @@ bool remuxH264ToMp4(const std::string& h264Path, const std::string& mp4Path, int
 // An MP4 holding MPEG-4 part 2 video of a test pattern (FFmpeg's encoder).
 bool generateMpeg4Video(const std::string& path, int frames, int fps = 15);
 
+// An H.265 Annex B stream of a test pattern (libx265): one slice per picture, no B-frames,
+// an IRAP picture every keyInterval pictures with VPS, SPS and PPS in front of it.
+bool generateH265Stream(const std::string& path, int frames, int fps = 15, int keyInterval = 15,
+                        int width = 320, int height = 240);
+// Copies an H.265 Annex B stream unchanged into an MP4 file (pictures at fps).
+bool remuxH265ToMp4(const std::string& h265Path, const std::string& mp4Path, int fps = 15);
+
 // An MP4 holding only H.264 video (same settings as generateH264Stream).
 bool generateMp4Video(const std::string& path, int frames, int fps = 15, int keyInterval = 15);
 

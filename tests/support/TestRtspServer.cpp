@@ -12,6 +12,9 @@ void TestRtspServer::addLiveMounts(unsigned transports) {
               transports});
     addMount({kPcma, mediaLaunch({pcmaBranch(0)}), transports});
     addMount({kH264, mediaLaunch({h264Branch(0)}), transports});
+    if (hasElement("x265enc") && hasElement("rtph265pay")) {
+        addMount({kH265Pcmu, mediaLaunch({h265Branch(0), pcmuBranch(1)}), transports});
+    }
 }
 
 void TestRtspServer::addRecordedMount(const std::string& path, const std::string& mp4File) {
@@ -30,6 +33,12 @@ void TestRtspServer::addMpeg4FileMount(const std::string& path, const std::strin
 void TestRtspServer::addH264FileMount(const std::string& path, const std::string& mp4File) {
     addMount({path, "( filesrc location=\"" + mp4File +
                         "\" ! qtdemux ! h264parse ! rtph264pay name=pay0 pt=96 )"});
+}
+
+void TestRtspServer::addH265FileMount(const std::string& path, const std::string& mp4File) {
+    addMount({path, "( filesrc location=\"" + mp4File +
+                        "\" ! qtdemux ! h265parse ! rtph265pay name=pay0 pt=96 mtu=600 "
+                        "config-interval=-1 aggregate-mode=zero-latency )"});
 }
 
 }  // namespace Brelso::Testing

@@ -3,6 +3,7 @@
 //
 //   kH264Pcmu   live H.264 + G.711 mu-law       kH264Aac   live H.264 + AAC (stereo, 16 kHz)
 //   kPcma       live G.711 A-law                 kH264      live H.264 only
+//   kH265Pcmu   live H.265 + G.711 mu-law (when x265enc is installed)
 //
 // MPEG-4 part 2 is served from a file (addMpeg4FileMount): FFmpeg's encoder element
 // (avenc_mpeg4) stops encoding in a server pipeline, refusing the time stamps that restart
@@ -31,6 +32,7 @@ public:
     static constexpr const char* kH264Aac = "/h264aac";
     static constexpr const char* kPcma = "/pcma";
     static constexpr const char* kH264 = "/h264";
+    static constexpr const char* kH265Pcmu = "/h265pcmu";
 
     // AAC mount parameters, for tests checking the packaged audio header.
     static constexpr int kAacSampleRate = 16000;
@@ -46,6 +48,9 @@ public:
     void addMpeg4FileMount(const std::string& path, const std::string& mp4File);
     // An MP4 file holding only H.264 video (pay0), played from its start.
     void addH264FileMount(const std::string& path, const std::string& mp4File);
+    // An MP4 file holding only H.265 video (pay0), payloaded with small packets (key frames
+    // fragmented), small NAL units aggregated, parameter sets in front of every key frame.
+    void addH265FileMount(const std::string& path, const std::string& mp4File);
 };
 
 }  // namespace Brelso::Testing

@@ -1,6 +1,7 @@
 // democam: a demo camera. Serves a live picture (colour bars, a moving ball and the current
 // date and time; the clock needs GStreamer's text overlay, package gstreamer1.0-x) and a sine
-// tone on rtsp://127.0.0.1:<port>/live until SIGINT or SIGTERM. 1280x720 at 25 frames a
+// tone on rtsp://127.0.0.1:<port>/live (H.264) and rtsp://127.0.0.1:<port>/live265 (H.265)
+// until SIGINT or SIGTERM. 1280x720 at 25 frames a
 // second unless --size says otherwise.
 //
 //   democam [--aac] [--size WxH] [port]      port defaults to 8554
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
     LocalRtspServer server;
     const std::string audio = options.aac ? aacBranch(1, 48000, 2) : pcmuBranch(1);
     server.addMount({"/live", mediaLaunch({h264Branch(0, options.shape), audio})});
+    const bool hevc = hasElement("x265enc") && hasElement("rtph265pay");
+    if (hevc) server.addMount({"/live265", mediaLaunch({h265Branch(0, options.shape), audio})});
     if (!server.start(options.port)) {
         std::fprintf(stderr, "democam: %s\n", server.lastError().c_str());
         return 1;
@@ -79,6 +82,7 @@ int main(int argc, char** argv) {
     std::printf("democam: serving %s (H.264 %dx%d@%d + %s)\n", server.url("/live").c_str(),
                 options.shape.width, options.shape.height, options.shape.fps,
                 options.aac ? "AAC" : "PCMU");
+    if (hevc) std::printf("democam: serving %s (H.265)\n", server.url("/live265").c_str());
     std::fflush(stdout);
 
     while (!g_stopRequested) std::this_thread::sleep_for(std::chrono::milliseconds(100));

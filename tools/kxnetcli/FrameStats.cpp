@@ -26,6 +26,8 @@ std::string dataTypeName(uint32_t dataType) {
             return "H.264";
         case KX_DATA_MPEG4:
             return "MPEG-4";
+        case KX_DATA_H265:
+            return "H.265";
         case KX_DATA_AAC:
             return "AAC";
         case KX_DATA_PCMU:
@@ -57,7 +59,10 @@ void FrameStats::add(uint32_t dataType, const uint8_t* buffer, uint32_t size) {
     }
     const uint16_t frameType = readLe16(buffer + KX_INNER_OFF_FRAME_TYPE);
     if (frameType == KX_FRAME_IDR) ++stats.keyFrames;
-    if (frameType == KX_FRAME_SPS || frameType == KX_FRAME_PPS) ++stats.parameterSets;
+    if (frameType == KX_FRAME_SPS || frameType == KX_FRAME_PPS ||
+        (dataType == KX_DATA_H265 && frameType == KX_FRAME_VPS)) {
+        ++stats.parameterSets;
+    }
     if (isAudioType(dataType)) {
         stats.channels = readLe32(buffer + KX_INNER_OFF_CHANNELS);
         stats.sampleRate = readLe32(buffer + KX_INNER_OFF_SAMPLE_RATE);

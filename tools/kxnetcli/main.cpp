@@ -114,6 +114,9 @@ public:
             if (type == KX_DATA_H264) {
                 std::printf(", %llu IDR", static_cast<unsigned long long>(stats.keyFrames));
             }
+            if (type == KX_DATA_H265) {
+                std::printf(", %llu IRAP", static_cast<unsigned long long>(stats.keyFrames));
+            }
             if (stats.malformed) {
                 std::printf(", %llu malformed", static_cast<unsigned long long>(stats.malformed));
             }

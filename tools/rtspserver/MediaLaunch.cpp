@@ -60,6 +60,14 @@ std::string h264Branch(int payIndex, const VideoShape& shape) {
            " ! video/x-h264,profile=baseline ! rtph264pay pt=96 config-interval=-1" + pay(payIndex);
 }
 
+std::string h265Branch(int payIndex, const VideoShape& shape) {
+    return rawVideo(shape) + " ! x265enc tune=zerolatency speed-preset=ultrafast bitrate=" +
+           std::to_string(shape.bitrateKbps) + " key-int-max=" + std::to_string(shape.keyInterval) +
+           " ! video/x-h265,profile=main ! rtph265pay pt=96 config-interval=-1 "
+           "aggregate-mode=zero-latency" +
+           pay(payIndex);
+}
+
 std::string pcmuBranch(int payIndex) {
     return sineAudio(8000, 1, 160) + " ! mulawenc ! rtppcmupay pt=0" + pay(payIndex);
 }

@@ -21,6 +21,9 @@ struct VideoShape {
 
 // H.264 (x264, zero latency, baseline) with the parameter sets in the session description.
 std::string h264Branch(int payIndex, const VideoShape& shape = {});
+// H.265 (x265, zero latency, Main profile) with the parameter sets in the session description
+// and in front of every key frame, small NAL units aggregated.
+std::string h265Branch(int payIndex, const VideoShape& shape = {});
 // G.711 mu-law / A-law, 8000 Hz mono, 20 ms packets.
 std::string pcmuBranch(int payIndex);
 std::string pcmaBranch(int payIndex);

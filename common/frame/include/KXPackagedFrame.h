@@ -25,6 +25,10 @@
  * pointer to offset 23 and the length L. A ".qf" recording file is a plain sequence of whole
  * packaged frames starting at a key frame, with no file header.
  *
+ * H.265 (KX_DATA_H265) is packaged exactly as H.264: one NAL unit per frame, 00 00 00 01 put
+ * in front when it came without a start code, the frame type from its NAL unit type. The
+ * parameter sets of the session description come first, once, in the order VPS, SPS, PPS.
+ *
  * The raw private payload (KX_DATA_PRIVATE) is never packaged: the data callback receives the
  * RTP payload unchanged, and it is never recorded.
  */
@@ -39,13 +43,16 @@
 #define KX_DATA_PCMA 14    /* G.711 A-law audio */
 #define KX_DATA_PRIVATE 16 /* raw private video payload, unpackaged */
 #define KX_DATA_G7221 17   /* G.722.1 audio, one RTP payload per frame */
+#define KX_DATA_H265 18    /* H.265 (HEVC) video, one NAL unit per frame */
 
 /* Frame types: the 16-bit frame type field. */
-#define KX_FRAME_OTHER 0   /* audio, MPEG-4, or an H.264 NAL unit that carried a start code */
-#define KX_FRAME_IDR 1     /* H.264 IDR slice: the key frame */
-#define KX_FRAME_NOSTART 2 /* H.264 NAL unit that arrived without a start code, no other kind */
-#define KX_FRAME_SPS 3     /* H.264 sequence parameter set */
-#define KX_FRAME_PPS 4     /* H.264 picture parameter set */
+#define KX_FRAME_OTHER 0 /* audio, MPEG-4, or an H.264/H.265 NAL unit that carried a start code */
+#define KX_FRAME_IDR 1   /* the key frame: H.264 IDR slice; H.265 IRAP slice (NAL types 16-21) */
+#define KX_FRAME_NOSTART \
+    2                  /* H.264/H.265 NAL unit that arrived without a start code, no other kind */
+#define KX_FRAME_SPS 3 /* H.264/H.265 sequence parameter set */
+#define KX_FRAME_PPS 4 /* H.264/H.265 picture parameter set */
+#define KX_FRAME_VPS 5 /* H.265 video parameter set */
 
 #define KX_PKT_START_MARKER "QSMEDIA_STA"
 #define KX_PKT_END_MARKER "QSMEDIA_END"
