@@ -35,7 +35,9 @@ const Bytes kSps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
 const Bytes kPps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
 
 std::vector<Bytes> gop() {
-    std::vector<Bytes> nals = {kSps, kPps, Bytes(2000, 0x65)};
+    Bytes idr(2000, 0x65);
+    idr[1] = 0x88;  // the first slice of its picture
+    std::vector<Bytes> nals = {kSps, kPps, idr};
     for (int i = 0; i < 9; ++i) nals.push_back(Bytes(300 + i, 0x41));
     return nals;
 }

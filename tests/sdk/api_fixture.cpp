@@ -139,7 +139,9 @@ Bytes nalOf(const Testing::InnerFrame& frame) {
 std::vector<Bytes> smallGop() {
     const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
     const Bytes pps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
-    std::vector<Bytes> nals = {sps, pps, Bytes(1500, 0x65)};
+    Bytes idr(1500, 0x65);
+    idr[1] = 0x88;  // first_mb_in_slice 0: the first slice of its picture
+    std::vector<Bytes> nals = {sps, pps, idr};
     for (int i = 0; i < 5; ++i) nals.push_back(Bytes(200 + i, 0x41));
     return nals;
 }

@@ -40,7 +40,9 @@ struct EndObserver {
 void startH264WithRange(ScriptedRtspServer& server, const std::string& rangeLine) {
     const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xD9, 0x00, 0xA0, 0x47, 0xFE, 0xC8};
     const Bytes pps = {0x68, 0xCB, 0x83, 0xCB, 0x20};
-    const std::vector<Bytes> nals = {sps, pps, Bytes(800, 0x65), Bytes(100, 0x41)};
+    Bytes idr(800, 0x65);
+    idr[1] = 0x88;  // the first slice of its picture
+    const std::vector<Bytes> nals = {sps, pps, idr, Bytes(100, 0x41)};
     server.setSdp(
         Testing::sdpSession({Testing::sdpH264(0, Testing::spropParameterSets(nals))}, rangeLine));
     server.setTrackPlan(0, Testing::h264Plan(nals, 25, true));

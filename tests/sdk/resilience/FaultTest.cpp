@@ -145,6 +145,7 @@ TEST_F(FaultTest, FrameAboveFourMebibytesArrivesCutAndTheStreamGoesOn) {
     Bytes big(5u << 20);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 % 251 + 1);
     big[0] = 0x65;
+    big[1] = 0x88;  // the first slice of its picture
     std::vector<Bytes> nals = smallGop(0x70);
     nals.push_back(big);
     const auto after = smallGop(0x71);

@@ -12,6 +12,7 @@ std::vector<Bytes> smallGop(uint8_t tag) {
                                {0x68, 0xCB, 0x83, 0xCB, 0x20}};
     Bytes idr(1800, tag);
     idr[0] = 0x65;
+    idr[1] = 0x88;  // first_mb_in_slice 0: the first slice of its picture
     nals.push_back(idr);
     for (int i = 0; i < 9; ++i) {
         Bytes slice(200 + static_cast<size_t>(i) * 7, tag);
