@@ -154,6 +154,11 @@ void RTSPClient::Impl::onConnected(GSocketConnection* connection) {
     m_readSource =
         g_socket_create_source(m_socket, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), nullptr);
     g_source_set_callback(m_readSource, G_SOURCE_FUNC(&onReadable), this, nullptr);
+    // Nothing runs this context from inside a handler, so the source need not be blocked
+    // while it is dispatched; blocking it would take its descriptor out of the poll set and
+    // put it back, each time waking the loop through its wakeup descriptor (two writes per
+    // readable wake-up).
+    g_source_set_can_recurse(m_readSource, TRUE);
     g_source_attach(m_readSource, m_context);
     m_state = State::Connected;
     m_link->writer = this;
@@ -249,6 +254,7 @@ void RTSPClient::Impl::flushOutput() {
         if (m_writeSource == nullptr) {
             m_writeSource = g_socket_create_source(m_socket, G_IO_OUT, nullptr);
             g_source_set_callback(m_writeSource, G_SOURCE_FUNC(&onWritable), this, nullptr);
+            g_source_set_can_recurse(m_writeSource, TRUE);  // see onConnected
             g_source_attach(m_writeSource, m_context);
         }
         return;

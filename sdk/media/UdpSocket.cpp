@@ -119,6 +119,10 @@ void UdpSocket::watch(GMainContext* context, ReadableFunc* onReadable, void* cli
             return G_SOURCE_CONTINUE;
         }),
         new Callback{onReadable, clientData}, [](gpointer p) { delete static_cast<Callback*>(p); });
+    // Not blocked while dispatched: blocking takes the descriptor out of the poll set and puts
+    // it back, each time writing to the context's wakeup descriptor. Nothing runs the context
+    // from inside the handler.
+    g_source_set_can_recurse(m_source, TRUE);
     g_source_attach(m_source, context);
 }
 
