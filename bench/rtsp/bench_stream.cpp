@@ -11,7 +11,7 @@
 //   3. frames lost (server frame numbers vs delivered pictures) at 32 and 64 TCP sessions;
 //   4. resident memory per session and its slope over the 64-session run.
 //
-// --cpu-only runs and prints part 1 alone (about 4 minutes with the default windows).
+// --cpu-only runs and prints part 1 alone (about 8 minutes with the default windows).
 //
 //   bench_stream [--long] [--cpu-only] [--window S] [--multi-window S] [--memory-seconds S]
 //   [--plays N]
