@@ -19,14 +19,12 @@ const VideoCodec kVideoCodecs[] = {
      KeyRule::FrameTypeKey,
      {0, 0x1F, 1, 5}},
     {KX_DATA_MPEG4, AV_CODEC_ID_MPEG4, "MPEG-4", Framing::WholeFrames, KeyRule::Mpeg4Vop, {}},
-#ifdef KX_DATA_H265
     {KX_DATA_H265,
      AV_CODEC_ID_HEVC,
      "H.265",
      Framing::NalUnits,
      KeyRule::FrameTypeKey,
      {1, 0x3F, 0, 31}},
-#endif
 };
 
 // Far above any real picture (an 8K key picture is a few MiB).
