@@ -98,29 +98,24 @@ public:
     // Session thread, called by the sinks.
     void RefreshLastData() { m_tvLastData = std::chrono::steady_clock::now(); }
     bool HasRealDataCallBack() const { return m_fnRealData.load() != nullptr; }
-    // A video frame; a key frame (H.264 IDR, H.265 IRAP slice) may start a recording, which
-    // writes nothing before.
+    // A video frame, packaged, recorded and delivered to the data callback. A frame marked
+    // keyFrame may start a recording, which then writes the units of its stream's start
+    // configuration (may be null) first, with this frame's presentation time.
     void InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame, uint32_t n,
-                        bool hasStartCode, uint32_t seconds, uint32_t microseconds);
-    // A video frame that starts a recording when keyFrame is set; the recording then writes
-    // the units of its stream's start configuration (may be null) first, with this frame's
-    // presentation time. The data callback gets the frame only.
-    void InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame, uint32_t n,
-                        bool hasStartCode, uint32_t seconds, uint32_t microseconds, bool keyFrame,
-                        const StreamStartConfig* startConfig);
+                        bool hasStartCode, uint32_t seconds, uint32_t microseconds,
+                        bool keyFrame = false, const StreamStartConfig* startConfig = nullptr);
     void InputAudioData(uint32_t n, uint32_t channels, uint32_t sampleRate, uint16_t dataType,
                         const uint8_t* frame, uint32_t seconds, uint32_t microseconds);
     // The unpackaged payload: straight to the data callback.
     void DeliverRawData(uint32_t dataType, uint8_t* data, uint32_t n);
     // Play position from an H.264 or H.265 frame's presentation time.
     void UpdateCurrentTime(int64_t seconds, int64_t microseconds);
-    // Writes a whole packaged frame to the recording file (from the first key frame on).
-    void SaveRealData(const uint8_t* data, size_t size, bool keyFrame);
-    // The same; a key frame that starts the recording is preceded by the units of startConfig
-    // (may be null), packaged with the presentation time given.
+    // Writes a whole packaged frame to the recording file, from the first key frame on; the key
+    // frame that starts the recording is preceded by the units of startConfig (may be null),
+    // packaged with the presentation time given.
     void SaveRealData(const uint8_t* data, size_t size, bool keyFrame,
-                      const StreamStartConfig* startConfig, uint32_t seconds,
-                      uint32_t microseconds);
+                      const StreamStartConfig* startConfig = nullptr, uint32_t seconds = 0,
+                      uint32_t microseconds = 0);
     // Stream length from the SDP of a successful DESCRIBE.
     void ScanVideoLength(const char* sdp);
 

@@ -26,13 +26,6 @@ bool CLiveClient::EnsureDataBuf(size_t size, const char* caller) {
 
 void CLiveClient::InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame,
                                  uint32_t n, bool hasStartCode, uint32_t seconds,
-                                 uint32_t microseconds) {
-    InputVideoData(dataType, frameType, frame, n, hasStartCode, seconds, microseconds,
-                   frameType == KX_FRAME_IDR, nullptr);
-}
-
-void CLiveClient::InputVideoData(uint16_t dataType, uint16_t frameType, const uint8_t* frame,
-                                 uint32_t n, bool hasStartCode, uint32_t seconds,
                                  uint32_t microseconds, bool keyFrame,
                                  const StreamStartConfig* startConfig) {
     if (!EnsureDataBuf(static_cast<size_t>(n) + 50, "CLiveClient::InputVideoData")) return;

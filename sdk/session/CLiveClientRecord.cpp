@@ -40,10 +40,6 @@ void CLiveClient::CloseRecordLocked() {
     m_szRecordFile[0] = '\0';
 }
 
-void CLiveClient::SaveRealData(const uint8_t* data, size_t size, bool keyFrame) {
-    SaveRealData(data, size, keyFrame, nullptr, 0, 0);
-}
-
 void CLiveClient::SaveRealData(const uint8_t* data, size_t size, bool keyFrame,
                                const StreamStartConfig* startConfig, uint32_t seconds,
                                uint32_t microseconds) {
