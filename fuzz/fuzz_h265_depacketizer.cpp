@@ -6,41 +6,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "DrainingSink.h"
 #include "H265RTPSource.h"
-#include "MediaSink.h"
 #include "UsageEnvironment.h"
 
 using namespace kx::media;
-
-namespace {
-
-// Reads every frame into a buffer of the chosen size and checks it against what the source
-// may hand on.
-class CheckingSink : public MediaSink {
-public:
-    CheckingSink(UsageEnvironment& env, size_t bufferSize) : MediaSink(env), m_buffer(bufferSize) {}
-
-protected:
-    bool continuePlaying() override {
-        if (fSource == nullptr) return false;
-        fSource->getNextFrame(m_buffer.data(), static_cast<unsigned>(m_buffer.size()),
-                              &afterGetting, this, &onSourceClosure, this);
-        return true;
-    }
-
-private:
-    static void afterGetting(void* clientData, unsigned frameSize, unsigned truncated,
-                             struct timeval, unsigned) {
-        auto* self = static_cast<CheckingSink*>(clientData);
-        if (frameSize > self->m_buffer.size()) __builtin_trap();  // wrote past the buffer
-        // Every NAL unit handed on has its two-byte header.
-        if (frameSize + truncated < 2) __builtin_trap();
-        self->continuePlaying();
-    }
-    std::vector<uint8_t> m_buffer;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static TaskScheduler scheduler;
@@ -52,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned maxDonDiff = *p++ % 8;
     H265RTPSource* source = H265RTPSource::createNew(env, 96, 90000, maxDonDiff);
     source->setPacketReorderingThresholdTime(0);
-    auto* sink = new CheckingSink(env, bufferSize);
+    // Every NAL unit handed on has its two-byte header.
+    auto* sink = new kx::fuzz::DrainingSink(env, bufferSize, 2);
     sink->startPlaying(*source, nullptr, nullptr);
     while (end - p >= 2) {
         const size_t length = size_t(p[0]) << 8 | p[1];
