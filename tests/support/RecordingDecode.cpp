@@ -35,19 +35,37 @@ bool isSlice(const std::vector<uint8_t>& b, uint16_t dataType) {
 RecordingDecode decodeRecordedVideo(const std::vector<PackagedFrame>& frames, uint16_t dataType,
                                     const std::string& elementaryPath) {
     RecordingDecode result;
+    auto isVideo = [&](const PackagedFrame& frame) {
+        return !frame.inner.audio && frame.inner.dataType == dataType;
+    };
+    auto pts = [](const PackagedFrame& frame) {
+        return uint64_t{frame.inner.ptsSeconds} << 32 | frame.inner.ptsMicroseconds;
+    };
+    // A recording stops whenever its caller says so, often in the middle of a picture (between
+    // the slices of a key picture and the parameter sets repeated among them), which a decoder
+    // rightly reports. The last picture is left out unless it is the only one.
+    bool lastSeen = false;
+    bool cutLast = false;
+    uint64_t lastPicture = 0;
+    for (auto it = frames.rbegin(); it != frames.rend() && !cutLast; ++it) {
+        if (!isVideo(*it)) continue;
+        if (!lastSeen) lastPicture = pts(*it);
+        lastSeen = true;
+        cutLast = pts(*it) != lastPicture;
+    }
     std::set<uint64_t> h264Pictures;
     {
         std::ofstream out(elementaryPath, std::ios::binary | std::ios::trunc);
         for (const auto& frame : frames) {
             const auto& in = frame.inner;
-            if (in.audio || in.dataType != dataType) continue;
+            if (!isVideo(frame) || (cutLast && pts(frame) == lastPicture)) continue;
             size_t skip = 0;
             if (dataType == KX_DATA_MPEG4) {
                 if (in.payload.size() >= 4) skip = 4;
                 result.pictures += vops(in.payload);
             } else {
                 if (isSlice(in.payload, dataType)) {
-                    h264Pictures.insert(uint64_t{in.ptsSeconds} << 32 | in.ptsMicroseconds);
+                    h264Pictures.insert(pts(frame));
                 }
             }
             out.write(reinterpret_cast<const char*>(in.payload.data() + skip),
