@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "KXRtspSdk.h"
+#include "NalUnit.h"
 #include "QfScanner.h"
 #include "TestMedia.h"
 #include "TestRtspServer.h"
@@ -47,9 +48,8 @@ struct Delivery {
         auto* self = static_cast<Delivery*>(user);
         const auto frame = kx::frame::parseInner(inner, size);
         if (!frame) return;
-        const bool key = type == KX_DATA_H264 ? frame->frameType == KX_FRAME_IDR
-                                              : type == KX_DATA_MPEG4 &&
-                                                    intraVop(frame->payload, frame->payloadSize);
+        const bool key = type == KX_DATA_MPEG4 ? intraVop(frame->payload, frame->payloadSize)
+                                               : frame->frameType == KX_FRAME_IDR;
         std::lock_guard lock(self->mutex);
         if (key) self->keys.insert(int64_t{frame->ptsSec} * 1000000 + frame->ptsUsec);
         if (self->copy != nullptr && !self->keys.empty()) {
@@ -79,8 +79,8 @@ struct Delivery {
 };
 
 // Records a mount to `path` through the public API until `keys` key pictures have arrived.
-// The library starts recordings at H.264 key frames only, so an MPEG-4 stream is recorded
-// from its delivered frames (fromCallback), the bytes the library would write.
+// The MPEG-4 file mount is recorded from its delivered frames (fromCallback), the bytes the
+// library would write.
 void record(uint16_t port, const std::string& mount, const std::string& path, size_t keys,
             bool fromCallback = false) {
     ASSERT_EQ(KX_NET_Init(0, 0, 0), 1);
@@ -107,16 +107,15 @@ void record(uint16_t port, const std::string& mount, const std::string& path, si
     KX_NET_Cleanup();
 }
 
-// H.264: coded slices (NAL unit types 1 to 5); MPEG-4: every frame.
+// H.264 and H.265: coded slices; MPEG-4: every frame.
 bool isPicture(const kx::frame::InnerFrame& in) {
-    if (in.dataType != KX_DATA_H264) return true;
-    for (size_t i = 0; i + 3 < in.payloadSize && i < 4; ++i) {
-        if (in.payload[i] == 0 && in.payload[i + 1] == 0 && in.payload[i + 2] == 1) {
-            const int type = in.payload[i + 3] & 0x1F;
-            return type >= 1 && type <= 5;
-        }
+    if (in.dataType == KX_DATA_H264) {
+        return kx::frame::h264::isVcl(kx::frame::h264FirstNalType(in.payload, in.payloadSize));
     }
-    return false;
+    if (in.dataType == KX_DATA_H265) {
+        return kx::frame::h265::isVcl(kx::frame::h265FirstNalType(in.payload, in.payloadSize));
+    }
+    return true;
 }
 
 // What a recording holds: its video pictures (distinct presentation times of picture frames
@@ -146,8 +145,8 @@ Expected expectedOf(const std::string& qf) {
         const auto& in = f->inner;
         const int64_t us = int64_t{in.ptsSec} * 1000000 + in.ptsUsec;
         if (kx::frame::isVideoDataType(in.dataType)) {
-            const bool key = in.dataType == KX_DATA_H264 ? in.frameType == KX_FRAME_IDR
-                                                         : intraVop(in.payload, in.payloadSize);
+            const bool key = in.dataType == KX_DATA_MPEG4 ? intraVop(in.payload, in.payloadSize)
+                                                          : in.frameType == KX_FRAME_IDR;
             if (!started && key) {
                 started = true;
                 start = us;
@@ -257,6 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
     Streams, Qf2Mp4,
     ::testing::Values(StreamCase{"H264Aac", TestRtspServer::kH264Aac, "h264", "aac", true},
                       StreamCase{"H264Pcmu", TestRtspServer::kH264Pcmu, "h264", "aac", false},
+                      StreamCase{"H265Pcmu", TestRtspServer::kH265Pcmu, "hevc", "aac", false},
                       StreamCase{"Mpeg4", "", "mpeg4", nullptr, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
