@@ -4,7 +4,8 @@
 // decode time of the same pictures, CPU for four live 1080p25 streams and resident memory per
 // port. Media is generated with the ffmpeg program at start.
 // Options: --seconds S (clip length, 10), --threads N (ffmpeg's, 2), --lib-threads N (the
-// library's, 0 = its own choice), --parts tlc, --codec h264|h265, --dir, --source.
+// library's, 0 = its own choice), --live-threads N (the live port's, 0 = its own choice), --parts
+// tlc, --codec h264|h265, --dir, --source.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -289,7 +290,7 @@ struct Latency {
     std::vector<double> beyondDecode;  // latency less decoding, picture by picture
 };
 
-Latency liveLatency(const Clip& clip, int width, int height, double seconds) {
+Latency liveLatency(const Clip& clip, int width, int height, double seconds, int threads) {
     struct Ctx {
         std::mutex m;
         std::map<int64_t, Clock::time_point> inputs;
@@ -307,6 +308,7 @@ Latency liveLatency(const Clip& clip, int width, int height, double seconds) {
     } ctx;
     const int port = KX_PLAY_OpenStream();
     ctx.port = kx::play::PortTable::instance().get(port);
+    ctx.port->setDecodeThreads(threads);
     DiscardTarget target(width, height);
     target.onPresent = [&] {
         std::lock_guard lock(ctx.m);
@@ -351,8 +353,9 @@ double cpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int threads = 2;     // ffmpeg's, and the library's in the row that says so
-    int libThreads = 0;  // the library's own choice
+    int threads = 2;      // ffmpeg's, and the library's in the row that says so
+    int libThreads = 0;   // the library's own choice
+    int liveThreads = 0;  // the same, for the live port
 
     double seconds = 10;
     std::string dir = "/tmp/bench_playsdk";
@@ -361,6 +364,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--threads")) threads = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--lib-threads")) libThreads = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--live-threads")) liveThreads = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
         if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
         if (!std::strcmp(argv[i], "--parts")) parts = argv[i + 1];
@@ -459,7 +463,7 @@ int main(int argc, char** argv) {
             "live latency, one stream at 25 pictures/s (InputData of a picture's last NAL unit "
             "to fnPresent)\n");
         for (const auto& c : cases) {
-            const Latency l = liveLatency(*c.clip, c.w, c.h, std::min(seconds, 10.0));
+            const Latency l = liveLatency(*c.clip, c.w, c.h, std::min(seconds, 10.0), liveThreads);
             const std::vector<double> bare = bareDecodeMs(*c.clip);
             const double med = median(l.toPresent);
             const double dec = median(l.decode);
