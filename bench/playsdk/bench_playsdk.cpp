@@ -1,7 +1,11 @@
-// Measures the decode library (H.264, or H.265 with --codec h265): file decode throughput
-// against the ffmpeg program, live
-// latency from KX_PLAY_InputData to presentation, CPU for four live 1080p25 streams and
-// resident memory per port. Media is generated with the ffmpeg program at start.
+// Measures the decode library (H.264, or H.265 with --codec h265): CPU per picture decoding a
+// file at top speed against `ffmpeg -threads N -f null` on the same file (decode only, and
+// with render targets), live latency from KX_PLAY_InputData to presentation beside the port's
+// decode time of the same pictures, CPU for four live 1080p25 streams and resident memory per
+// port. Media is generated with the ffmpeg program at start.
+// Options: --seconds S (clip length, 10), --threads N (ffmpeg's, 2), --lib-threads N (the
+// library's, 0 = its own choice), --live-threads N (the live port's, 0 = its own choice), --parts
+// tlc, --codec h264|h265, --dir, --source.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -175,10 +179,15 @@ Rate libraryFps(const std::string& qf, int threads, int width, int height, int p
     p->setFreeRun(true);
     DiscardTarget target(width, height);
     EndWait end;
-    KX_PLAY_SetPlayWnd(port, &target.target);
+    std::atomic<int> decoded{0};
+    if (width > 0) KX_PLAY_SetPlayWnd(port, &target.target);
     if (decCallback) {
         KX_PLAY_SetDecCallBack(
-            port, [](int32_t, const uint8_t*, int32_t, const FRAME_INFO*, void*) {}, nullptr);
+            port,
+            [](int32_t, const uint8_t*, int32_t, const FRAME_INFO* info, void* u) {
+                if (info->nType == KX_PLAY_FRAME_VIDEO) ++*static_cast<std::atomic<int>*>(u);
+            },
+            &decoded);
     }
     KX_PLAY_SetFileEndCallBack(port, &EndWait::callback, &end);
     const auto t0 = Clock::now();
@@ -189,8 +198,9 @@ Rate libraryFps(const std::string& qf, int threads, int width, int height, int p
     const double c = cpuOf(RUSAGE_SELF) - c0;
     KX_PLAY_Stop(port);
     KX_PLAY_CloseFile(port);
-    if (target.count.load() != pictures) {
-        std::printf("  (warning: %d of %d pictures presented)\n", target.count.load(), pictures);
+    const int shown = width > 0 ? target.count.load() : decoded.load();
+    if (shown != pictures) {
+        std::printf("  (warning: %d of %d pictures presented)\n", shown, pictures);
     }
     return {pictures / s, pictures / c};
 }
@@ -204,15 +214,19 @@ Rate ffmpegFps(const std::string& ts, int threads, int pictures) {
     return {pictures / s, pictures / (cpuOf(RUSAGE_CHILDREN) - c0)};
 }
 
-double median(std::vector<double> v) {
+double percentile(std::vector<double> v, double q) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
-// Bare single-threaded decoding time per picture, for comparison with the live latency.
-double bareDecodeMs(const Clip& clip) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+double median(std::vector<double> v) {
+    return percentile(std::move(v), 0.5);
+}
+
+// Bare single-threaded decoding times of the pictures, for comparison with the live latency.
+std::vector<double> bareDecodeMs(const Clip& clip) {
+    const AVCodec* codec = avcodec_find_decoder(g_hevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     ctx->thread_count = 1;
     avcodec_open2(ctx, codec, nullptr);
@@ -231,7 +245,7 @@ double bareDecodeMs(const Clip& clip) {
     av_frame_free(&frame);
     av_packet_free(&pkt);
     avcodec_free_context(&ctx);
-    return median(times);
+    return times;
 }
 
 // Feeds a live port in real time (25 pictures a second) for `seconds`.
@@ -267,6 +281,64 @@ void feedLive(int port, const Clip& clip, double seconds,
     }
 }
 
+// Live latency of one stream shown in a w x h target: from KX_PLAY_InputData of a picture's
+// last NAL unit to its decode callback, and to its presentation.
+struct Latency {
+    std::vector<double> toCallback;
+    std::vector<double> toPresent;
+    std::vector<double> decode;        // the port's decoder, for the same pictures
+    std::vector<double> beyondDecode;  // latency less decoding, picture by picture
+};
+
+Latency liveLatency(const Clip& clip, int width, int height, double seconds, int threads) {
+    struct Ctx {
+        std::mutex m;
+        std::map<int64_t, Clock::time_point> inputs;
+        int64_t stamp = -1;
+        double decodeMs = 0;
+        std::shared_ptr<kx::play::Port> port;
+        Latency result;
+        double record(std::vector<double>& into, int64_t ms) {
+            auto it = inputs.find(ms);
+            if (it == inputs.end()) return -1;
+            into.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - it->second).count());
+            return into.back();
+        }
+    } ctx;
+    const int port = KX_PLAY_OpenStream();
+    ctx.port = kx::play::PortTable::instance().get(port);
+    ctx.port->setDecodeThreads(threads);
+    DiscardTarget target(width, height);
+    target.onPresent = [&] {
+        std::lock_guard lock(ctx.m);
+        const double ms = ctx.record(ctx.result.toPresent, ctx.stamp);
+        if (ms >= 0) {
+            ctx.result.decode.push_back(ctx.decodeMs);
+            ctx.result.beyondDecode.push_back(ms - ctx.decodeMs);
+        }
+    };
+    KX_PLAY_SetPlayWnd(port, &target.target);
+    KX_PLAY_SetDecCallBack(
+        port,
+        [](int32_t, const uint8_t*, int32_t, const FRAME_INFO* info, void* u) {
+            if (info->nType != KX_PLAY_FRAME_VIDEO) return;
+            auto* c = static_cast<Ctx*>(u);
+            const double decodeMs = c->port->stats().lastPictureDecodeUs / 1000.0;
+            std::lock_guard lock(c->m);
+            c->decodeMs = decodeMs;
+            c->stamp = static_cast<uint32_t>(info->nStamp);
+            c->record(c->result.toCallback, c->stamp);
+        },
+        &ctx);
+    KX_PLAY_Play(port);
+    feedLive(port, clip, seconds, &ctx.inputs, &ctx.m);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    KX_PLAY_Stop(port);
+    KX_PLAY_CloseStream(port);
+    return ctx.result;
+}
+
 long residentKb() {
     std::ifstream statm("/proc/self/statm");
     long size = 0, resident = 0;
@@ -281,13 +353,18 @@ double cpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int threads = static_cast<int>(std::thread::hardware_concurrency());
+    int threads = 2;      // ffmpeg's, and the library's in the row that says so
+    int libThreads = 0;   // the library's own choice
+    int liveThreads = 0;  // the same, for the live port
+
     double seconds = 10;
     std::string dir = "/tmp/bench_playsdk";
     std::string parts = "tlc";  // t throughput, l latency, c four streams
     std::string source = "testsrc2=size=1920x1080:rate=25";
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--threads")) threads = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--lib-threads")) libThreads = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--live-threads")) liveThreads = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
         if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
         if (!std::strcmp(argv[i], "--parts")) parts = argv[i + 1];
@@ -314,7 +391,18 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    const std::string ts720 = dir + "/" + name + "_720.ts";
+    if (parts.find('l') != std::string::npos && access(ts720.c_str(), R_OK) != 0) {
+        std::printf("generating a 720p25 clip...\n");
+        if (!run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"" + source +
+                 "\" -t " + std::to_string(std::min(seconds, 10.0)) + " -vf scale=1280:720" +
+                 encoder + "-f mpegts " + ts720)) {
+            std::fprintf(stderr, "ffmpeg failed\n");
+            return 1;
+        }
+    }
     const Clip clip = loadClip(ts);
+    const Clip clip720 = parts.find('l') != std::string::npos ? loadClip(ts720) : Clip{};
     {
         std::ofstream out(qf, std::ios::binary | std::ios::trunc);
         for (const auto& d : clip.frames) {
@@ -322,71 +410,78 @@ int main(int argc, char** argv) {
                       static_cast<std::streamsize>(d.packaged.size()));
         }
     }
-    std::printf("clip: %d pictures 1920x1080, %zu NAL deliveries; decoder threads %d\n\n",
-                clip.pictures, clip.frames.size(), threads);
+    std::printf(
+        "clip: %d pictures 1920x1080, %zu NAL deliveries; ffmpeg threads %d, library threads "
+        "%s\n\n",
+        clip.pictures, clip.frames.size(), threads,
+        libThreads == 0 ? "its own choice" : std::to_string(libThreads).c_str());
 
-    // 1. Throughput.
+    // 1. Throughput: CPU per picture against ffmpeg decoding the same file (ratio = ours /
+    // ffmpeg's, at most 1.0 is the aim), and wall-clock rate.
     if (parts.find('t') != std::string::npos) {
-        Rate ff, lib, libSmall, libCb;
+        struct Case {
+            std::string what;
+            int w, h;
+            bool callback;
+            int threads;
+            Rate best;
+        };
+        const std::string forced = " (" + std::to_string(threads) + " threads)";
+        Case cases[] = {{"decode callback only (decode)", 0, 0, true, libThreads, {}},
+                        {"960x540 BGRA target", 960, 540, false, libThreads, {}},
+                        {"960x540 BGRA target" + forced, 960, 540, false, threads, {}},
+                        {"1920x1080 BGRA target", 1920, 1080, false, libThreads, {}},
+                        {"1920x1080 target + decode callback", 1920, 1080, true, libThreads, {}}};
+        Rate ff;
         for (int r = 0; r < 3; ++r) {
             ff.keepBest(ffmpegFps(ts, threads, clip.pictures));
-            lib.keepBest(libraryFps(qf, threads, 1920, 1080, clip.pictures, false));
-            libSmall.keepBest(libraryFps(qf, threads, 960, 540, clip.pictures, false));
-            libCb.keepBest(libraryFps(qf, threads, 1920, 1080, clip.pictures, true));
+            for (auto& c : cases) {
+                c.best.keepBest(libraryFps(qf, c.threads, c.w, c.h, clip.pictures, c.callback));
+            }
         }
-        auto line = [&](const char* what, const Rate& r) {
-            std::printf("  %-40s: %7.1f fps (ratio %.2f)  %7.1f per CPU-s (ratio %.2f)\n", what,
-                        r.wall, r.wall / ff.wall, r.cpu, r.cpu / ff.cpu);
-        };
-        std::printf("throughput (best of 3; wall clock, and pictures per CPU second)\n");
-        std::printf(
-            "  ffmpeg -threads %d -i FILE -f null -     : %7.1f fps            %7.1f per CPU-s\n",
-            threads, ff.wall, ff.cpu);
-        line("library, 1920x1080 BGRA target", lib);
-        line("library, 960x540 BGRA target", libSmall);
-        line("library, 1920x1080 + decode callback", libCb);
+        std::printf("throughput, %d pictures (best of 3): CPU per picture, ratio to ffmpeg\n",
+                    clip.pictures);
+        std::printf("  ffmpeg -threads %d -i FILE -f null -      : %6.2f ms CPU  %7.1f fps\n",
+                    threads, 1000 / ff.cpu, ff.wall);
+        for (const auto& c : cases) {
+            std::printf("  library, %-34s: %6.2f ms CPU  %7.1f fps   CPU ratio %.2f\n",
+                        c.what.c_str(), 1000 / c.best.cpu, c.best.wall, ff.cpu / c.best.cpu);
+        }
         std::printf("\n");
     }
 
-    // 2. Live latency.
+    // 2. Live latency, next to the bare decode time of the same pictures.
     if (parts.find('l') != std::string::npos) {
-        std::map<int64_t, Clock::time_point> inputs;
-        std::mutex m;
-        std::vector<double> latencies;
-        std::atomic<int64_t> stamp{0};
-        const int port = KX_PLAY_OpenStream();
-        DiscardTarget target(1920, 1080);
-        target.onPresent = [&] {
-            std::lock_guard lock(m);
-            auto it = inputs.find(stamp.load());
-            if (it != inputs.end()) {
-                latencies.push_back(
-                    std::chrono::duration<double, std::milli>(Clock::now() - it->second).count());
-            }
+        struct LatencyCase {
+            const Clip* clip;
+            const char* what;
+            int w, h;
         };
-        KX_PLAY_SetPlayWnd(port, &target.target);
-        struct Ctx {
-            std::atomic<int64_t>* stamp;
-        } ctx{&stamp};
-        KX_PLAY_SetDecCallBack(
-            port,
-            [](int32_t, const uint8_t*, int32_t, const FRAME_INFO* info, void* u) {
-                static_cast<Ctx*>(u)->stamp->store(static_cast<uint32_t>(info->nStamp));
-            },
-            &ctx);
-        KX_PLAY_Play(port);
-        feedLive(port, clip, std::min(seconds, 10.0), &inputs, &m);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        KX_PLAY_Stop(port);
-        KX_PLAY_CloseStream(port);
-        const double bare = bareDecodeMs(clip);
+        const LatencyCase cases[] = {{&clip720, "1280x720 to 640x360", 640, 360},
+                                     {&clip, "1920x1080 to 960x540", 960, 540}};
         std::printf(
-            "live latency, one 1080p25 stream (InputData of a picture's last NAL unit to "
-            "its presentation)\n");
-        std::printf(
-            "  median %.1f ms over %zu pictures; bare single-thread decode median %.1f "
-            "ms per picture\n\n",
-            median(latencies), latencies.size(), bare);
+            "live latency, one stream at 25 pictures/s (InputData of a picture's last NAL unit "
+            "to fnPresent)\n");
+        for (const auto& c : cases) {
+            const Latency l = liveLatency(*c.clip, c.w, c.h, std::min(seconds, 10.0), liveThreads);
+            const std::vector<double> bare = bareDecodeMs(*c.clip);
+            const double med = median(l.toPresent);
+            const double dec = median(l.decode);
+            std::printf(
+                "  %-21s: latency median %5.2f ms, p90 %5.2f ms (%zu pictures); to the decode "
+                "callback %5.2f ms\n",
+                c.what, med, percentile(l.toPresent, 0.9), l.toPresent.size(),
+                median(l.toCallback));
+            std::printf(
+                "  %-21s  decode in the port median %5.2f ms, p90 %5.2f ms (bare decoder "
+                "alone %5.2f ms)\n",
+                "", dec, percentile(l.decode, 0.9), median(bare));
+            std::printf(
+                "  %-21s  latency - decode: median %+.2f ms, p90 %+.2f ms (target: median "
+                "within +2 ms)\n",
+                "", median(l.beyondDecode), percentile(l.beyondDecode, 0.9));
+        }
+        std::printf("\n");
     }
 
     // 3. Four live streams: CPU and memory.

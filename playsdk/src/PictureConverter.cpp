@@ -10,6 +10,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <libyuv.h>
+
 namespace kx::play {
 namespace {
 
@@ -120,11 +122,91 @@ bool PictureConverter::convert(const AVFrame* frame, int width, int height, int 
     const Rect rect = placement(srcW, srcH, sarNum, sarDen, width, height, keepShape);
     const int scaledW = sideways ? rect.h : rect.w;
     const int scaledH = sideways ? rect.w : rect.h;
-    if (!ensureBuffers(width, height, rect, rotate != 0 ? scaledW : 0, scaledH)) return false;
 
     bool fullRange = false;
-    const AVPixelFormat srcFormat = plainFormat(frame->format, fullRange);
-    m_sws = sws_getCachedContext(m_sws, frame->width, frame->height, srcFormat, scaledW, scaledH,
+    const AVPixelFormat format = plainFormat(frame->format, fullRange);
+    const bool planar = format == AV_PIX_FMT_YUV420P && frame->data[0] != nullptr &&
+                        frame->data[1] != nullptr && frame->data[2] != nullptr &&
+                        frame->linesize[0] > 0 && frame->linesize[1] > 0 && frame->linesize[2] > 0;
+    const int rotatedW = !planar && rotate != 0 ? scaledW : 0;
+    if (!ensureBuffers(width, height, rect, rotatedW, scaledH)) return false;
+    uint8_t* dst =
+        m_out + static_cast<size_t>(rect.y) * m_outStride + static_cast<size_t>(rect.x) * 4;
+    const bool ok = planar ? convertPlanar(frame, fullRange, rotate, scaledW, scaledH, dst)
+                           : convertScaler(frame, format, fullRange, rotate, scaledW, scaledH, dst);
+    if (!ok) return false;
+    m_lastPath = planar ? Path::Planar : Path::Scaler;
+    out.data = m_out;
+    out.stride = m_outStride;
+    out.width = width;
+    out.height = height;
+    return true;
+}
+
+bool PictureConverter::convertPlanar(const AVFrame* frame, bool fullRange, int rotate, int scaledW,
+                                     int scaledH, uint8_t* dst) {
+    struct Planes {
+        const uint8_t* y;
+        const uint8_t* u;
+        const uint8_t* v;
+        int yStride;
+        int uStride;
+        int vStride;
+        int w;
+        int h;
+    };
+    Planes p{frame->data[0],     frame->data[1],     frame->data[2], frame->linesize[0],
+             frame->linesize[1], frame->linesize[2], frame->width,   frame->height};
+    // Lays out a 4:2:0 picture of w x h in buf.
+    auto layout = [](std::vector<uint8_t>& buf, int w, int h, uint8_t*& y, uint8_t*& u,
+                     uint8_t*& v) {
+        const size_t ySize = static_cast<size_t>(w) * h;
+        const size_t cSize = static_cast<size_t>((w + 1) / 2) * ((h + 1) / 2);
+        if (buf.size() < ySize + 2 * cSize) buf.resize(ySize + 2 * cSize);
+        y = buf.data();
+        u = y + ySize;
+        v = u + cSize;
+    };
+    if (scaledW != p.w || scaledH != p.h) {
+        // Bilinear down to a third (at exactly half it is the 2x2 average); below that the
+        // average over the covered area, as two taps would skip most of the source.
+        const bool strong =
+            static_cast<int64_t>(scaledW) * 3 <= p.w || static_cast<int64_t>(scaledH) * 3 <= p.h;
+        uint8_t *y = nullptr, *u = nullptr, *v = nullptr;
+        layout(m_planes, scaledW, scaledH, y, u, v);
+        const int cw = (scaledW + 1) / 2;
+        if (libyuv::I420Scale(p.y, p.yStride, p.u, p.uStride, p.v, p.vStride, p.w, p.h, y, scaledW,
+                              u, cw, v, cw, scaledW, scaledH,
+                              strong ? libyuv::kFilterBox : libyuv::kFilterBilinear) != 0) {
+            return false;
+        }
+        p = Planes{y, u, v, scaledW, cw, cw, scaledW, scaledH};
+    }
+    if (rotate != 0) {
+        const int tw = rotate == 2 ? p.w : p.h;
+        const int th = rotate == 2 ? p.h : p.w;
+        uint8_t *y = nullptr, *u = nullptr, *v = nullptr;
+        layout(m_turned, tw, th, y, u, v);
+        const int cw = (tw + 1) / 2;
+        const libyuv::RotationMode mode = rotate == 1   ? libyuv::kRotate90
+                                          : rotate == 2 ? libyuv::kRotate180
+                                                        : libyuv::kRotate270;
+        if (libyuv::I420Rotate(p.y, p.yStride, p.u, p.uStride, p.v, p.vStride, y, tw, u, cw, v, cw,
+                               p.w, p.h, mode) != 0) {
+            return false;
+        }
+        p = Planes{y, u, v, tw, cw, cw, tw, th};
+    }
+    const libyuv::YuvConstants* matrix =
+        fullRange ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+    return libyuv::I420ToARGBMatrix(p.y, p.yStride, p.u, p.uStride, p.v, p.vStride, dst,
+                                    m_outStride, matrix, p.w, p.h) == 0;
+}
+
+bool PictureConverter::convertScaler(const AVFrame* frame, int format, bool fullRange, int rotate,
+                                     int scaledW, int scaledH, uint8_t* dst) {
+    m_sws = sws_getCachedContext(m_sws, frame->width, frame->height,
+                                 static_cast<AVPixelFormat>(format), scaledW, scaledH,
                                  AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (m_sws == nullptr) return false;
     if (fullRange) {
@@ -138,28 +220,13 @@ bool PictureConverter::convert(const AVFrame* frame, int width, int height, int 
                                      saturation);
         }
     }
-    uint8_t* dst[4] = {nullptr, nullptr, nullptr, nullptr};
-    int dstStride[4] = {0, 0, 0, 0};
-    if (rotate == 0) {
-        dst[0] =
-            m_out + static_cast<size_t>(rect.y) * m_outStride + static_cast<size_t>(rect.x) * 4;
-        dstStride[0] = m_outStride;
-    } else {
-        dst[0] = m_scaled;
-        dstStride[0] = m_scaledStride;
-    }
-    if (sws_scale(m_sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride) <= 0) {
+    uint8_t* planes[4] = {rotate == 0 ? dst : m_scaled, nullptr, nullptr, nullptr};
+    int strides[4] = {rotate == 0 ? m_outStride : m_scaledStride, 0, 0, 0};
+    if (sws_scale(m_sws, frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0) {
         return false;
     }
-    if (rotate != 0) {
-        uint8_t* target =
-            m_out + static_cast<size_t>(rect.y) * m_outStride + static_cast<size_t>(rect.x) * 4;
-        rotateBgra(m_scaled, m_scaledStride, scaledW, scaledH, target, m_outStride, rotate);
-    }
-    out.data = m_out;
-    out.stride = m_outStride;
-    out.width = width;
-    out.height = height;
+    if (rotate != 0)
+        rotateBgra(m_scaled, m_scaledStride, scaledW, scaledH, dst, m_outStride, rotate);
     return true;
 }
 

@@ -34,6 +34,8 @@ struct PortStats {
     uint64_t decodedAudio = 0;
     uint64_t presented = 0;
     uint64_t decodeErrors = 0;
+    // Live: time the decoder took over the delivery that completed the last picture.
+    int64_t lastPictureDecodeUs = 0;
 };
 
 class Port {

@@ -21,6 +21,7 @@ void Port::liveDecodeVideo(const MediaPacket& packet) {
         ++m_stats.undecodable;
         return;
     }
+    const int64_t sentUs = nowUs();
     if (!m_video.send(packet)) {
         std::lock_guard lock(m_mutex);
         ++m_stats.decodeErrors;
@@ -28,7 +29,9 @@ void Port::liveDecodeVideo(const MediaPacket& packet) {
     while (m_video.receive(m_frame)) {
         bool show = false;
         {
+            const int64_t decodedUs = nowUs();
             std::lock_guard lock(m_mutex);
+            m_stats.lastPictureDecodeUs = decodedUs - sentUs;
             ++m_stats.decodedVideo;
             show = m_playing && !m_paused;
         }

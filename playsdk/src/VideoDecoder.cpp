@@ -1,5 +1,11 @@
 #include "VideoDecoder.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <thread>
+#include <vector>
+
 #include "KXPackagedFrame.h"
 
 extern "C" {
@@ -7,6 +13,50 @@ extern "C" {
 }
 
 namespace kx::play {
+namespace {
+
+// The picture size a packet announces (its parameter sets, or the container's), 0 x 0 when
+// it does not tell.
+void pictureSize(const MediaPacket& packet, AVCodecID id, AVCodecContext* ctx, int& w, int& h) {
+    w = h = 0;
+    if (packet.codecpar != nullptr && packet.codecpar->width > 0) {
+        w = packet.codecpar->width;
+        h = packet.codecpar->height;
+        return;
+    }
+    AVCodecParserContext* parser = av_parser_init(id);
+    if (parser == nullptr || packet.data == nullptr || packet.size == 0 ||
+        packet.size > static_cast<size_t>(INT_MAX)) {
+        av_parser_close(parser);
+        return;
+    }
+    parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    uint8_t* out = nullptr;
+    int outSize = 0;
+    // The parser reads up to 64 bytes past what it is given.
+    std::vector<uint8_t> padded(packet.size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    std::memcpy(padded.data(), packet.data, packet.size);
+    av_parser_parse2(parser, ctx, &out, &outSize, padded.data(), static_cast<int>(packet.size),
+                     AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (parser->width > 0 && parser->height > 0) {
+        w = parser->width;
+        h = parser->height;
+    }
+    av_parser_close(parser);
+}
+
+}  // namespace
+
+int VideoDecoder::fileThreads(int width, int height, unsigned cores) {
+    if (width <= 0 || height <= 0) return 0;
+    constexpr int64_t kPerThread = 1920LL * 1088;
+    const int64_t wanted = (static_cast<int64_t>(width) * height + kPerThread - 1) / kPerThread;
+    return static_cast<int>(std::clamp<int64_t>(wanted, 1, std::max(1u, cores)));
+}
+
+int VideoDecoder::threads() const {
+    return m_ctx != nullptr ? m_ctx->thread_count : 0;
+}
 
 VideoDecoder::VideoDecoder() : m_pkt(av_packet_alloc()) {}
 
@@ -46,6 +96,11 @@ bool VideoDecoder::prepare(const MediaPacket& packet, Mode mode, int threads) {
         return false;
     }
     m_ctx->pkt_timebase = AVRational{1, 1000000};
+    if (mode == Mode::File && threads == 0) {
+        int w = 0, h = 0;
+        pictureSize(packet, id, m_ctx, w, h);
+        threads = fileThreads(w, h, std::thread::hardware_concurrency());
+    }
     m_ctx->thread_count = threads;
     if (mode == Mode::Live) {
         // Slices are decoded as they come; a picture is out as soon as its last one is in.
