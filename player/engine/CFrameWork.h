@@ -6,9 +6,9 @@
 // on the controller's stream worker; their results come back to the window thread as queued
 // events, and every change of the records is made there. The stream library calls OnRealData and
 // OnRealPlayEnd on the thread of the play; the decode library calls OnFilePlayEnd on a thread
-// of its own (no decode callback is registered). The data callback touches only the decode library;
-// the end callbacks only set bPlayEnd of the matching record, which the window thread polls
-// and clears through ClosePlay. No lock is taken.
+// of its own (no decode callback is registered). The data callback touches only the decode
+// library; the end callbacks only set bPlayEnd of the matching record, which the window thread
+// polls and clears through ClosePlay. No lock is taken.
 //
 // Results: 1 for success (also where there is nothing to do), 0 for failure.
 #pragma once

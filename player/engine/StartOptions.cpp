@@ -35,7 +35,12 @@ std::optional<Options> Parse(const QStringList& arguments, QString* pError) {
         }
         const QString strSource = arguments[++i].trimmed();
         if (options.nOpened == static_cast<int>(options.session.windows.size())) {
-            strError = QStringLiteral("more than four sources to open: ") + strSource;
+            // Named by position only: an address may hold a password.
+            strError = QStringLiteral("more than four sources to open (the fifth is %1 %2)")
+                           .arg(strArg)
+                           .arg(strSource.startsWith(kScheme, Qt::CaseInsensitive)
+                                    ? QStringLiteral("an address")
+                                    : strSource);
             break;
         }
         const bool bStream = strSource.startsWith(kScheme, Qt::CaseInsensitive);
