@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Player benchmark: builds BrelsoPlayer, bench_player and bench_rtsp_server in the given build
 # folder and runs them on a virtual display (about 3 minutes; --long makes the player's memory
-# run 10 minutes: about 11 minutes). Needs Xvfb, xdotool, ffmpeg (with libx264) and ffplay.
+# run 10 minutes: about 11 minutes). Needs Xvfb, xdotool, ffmpeg (with libx264) and ffplay;
+# --perf also needs perf (Debian package linux-perf, not part of scripts/setup).
 # Usage: bench/player.sh [--build DIR] [bench_player options: --long --window S --size WxH ...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

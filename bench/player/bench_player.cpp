@@ -359,10 +359,11 @@ int Bench::run() {
                 cpuValid ? format("%.2f", ratio).c_str() : "n/a",
                 cpuValid && ratio <= 1.0 ? "met" : "MISSED");
 
-    std::printf("2. Resident memory of the player (MB), every 10 s:\n  ");
+    std::printf("2. Resident memory of the player (MB), every 10 s:");
     long first = -1;
-    for (const auto& [seconds, kb] : m_memory) {
-        std::printf(" %.1f", static_cast<double>(kb) / 1024);
+    for (size_t i = 0; i < m_memory.size(); ++i) {
+        const auto& [seconds, kb] = m_memory[i];
+        std::printf("%s %.1f", i % 12 == 0 ? "\n  " : "", static_cast<double>(kb) / 1024);
         if (first < 0 && seconds >= m_options.memoryFirst) first = kb;
     }
     const long last = m_memory.empty() ? -1 : m_memory.back().second;
