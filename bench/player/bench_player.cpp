@@ -10,11 +10,14 @@
 //
 //   bench_player [--long] [--window S] [--warmup S] [--memory-seconds S] [--size WxH]
 //                [--encode-seconds S] [--bitrate KBIT] [--perf FILE] [--shot PREFIX]
+//                [--baseline PROGRAM]
 //
 // --size resizes the player's main window (xdotool) before measuring; the ffplay windows get
 // the play windows' size that follows from it. --perf records a call-graph profile of the
 // player (perf record -g) for ten seconds after the CPU window. --shot writes a screenshot of
 // the display at the end of each CPU window to PREFIX-player.png and PREFIX-ffplay.png.
+// --baseline measures the CPU of another build of BrelsoPlayer (an earlier one, say) over the
+// same warm-up and window, between the player and ffplay, and prints it against both.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +63,7 @@ struct Options {
     int bitrateKbit = 4000;
     std::string perfFile;
     std::string shotPrefix;
+    std::string baseline;
 };
 
 void sleepSeconds(double seconds) {
@@ -115,7 +119,8 @@ private:
     bool resizePlayer(pid_t pid);
     void screenshot(const std::string& name) const;
     double cpuOf(const std::vector<std::unique_ptr<ChildProcess>>& children) const;
-    Phase runPlayer();
+    // The player's CPU window, then (for the player of this build) its memory run.
+    Phase runPlayer(const std::string& program, bool memory);
     Phase runFfplay();
 
     Options m_options;
@@ -235,9 +240,9 @@ double Bench::cpuOf(const std::vector<std::unique_ptr<ChildProcess>>& children) 
     return total;
 }
 
-Phase Bench::runPlayer() {
+Phase Bench::runPlayer(const std::string& program, bool memory) {
     Phase result;
-    std::vector<std::string> argv = {(m_bin / ".." / ".." / "player" / "ui" / "BrelsoPlayer")};
+    std::vector<std::string> argv = {program};
     for (int i = 0; i < kWindows; ++i) argv.insert(argv.end(), {"--open-tcp", url()});
     std::vector<std::unique_ptr<ChildProcess>> player;
     const auto started = std::chrono::steady_clock::now();
@@ -256,8 +261,8 @@ Phase Bench::runPlayer() {
     sleepSeconds(m_options.window);
     result.cpuSeconds = cpuOf(player) - cpu0;
     result.rssKb = residentKb(pid);
-    screenshot("player");
-    if (!m_options.perfFile.empty()) {
+    screenshot(memory ? "player" : "baseline");
+    if (memory && !m_options.perfFile.empty()) {
         std::fprintf(stderr, "profiling the player for 10 s into %s ...\n",
                      m_options.perfFile.c_str());
         runToEnd({"perf", "record", "-q", "-g", "-p", std::to_string(pid), "-o", m_options.perfFile,
@@ -265,7 +270,7 @@ Phase Bench::runPlayer() {
                  60s);
     }
     // Memory: a sample every ten seconds up to the end of the run.
-    for (double next = 10; next <= m_options.memorySeconds + 0.1; next += 10) {
+    for (double next = 10; memory && next <= m_options.memorySeconds + 0.1; next += 10) {
         sleepSeconds(next - since());
         const long kb = residentKb(pid);
         if (kb < 0) break;
@@ -331,8 +336,25 @@ int Bench::run() {
     std::fflush(stdout);
 
     std::fprintf(stderr, "player: four windows, %.0f s ...\n", m_options.memorySeconds);
-    const Phase player = runPlayer();
+    const Phase player =
+        runPlayer((m_bin / ".." / ".." / "player" / "ui" / "BrelsoPlayer").string(), true);
     sleepSeconds(2);  // the server drops the sessions
+    Phase baseline;
+    if (!m_options.baseline.empty()) {
+        // A build without --open-tcp reopens the four windows from its settings instead.
+        const fs::path settings = m_work / "config" / "Brelso" / "BrelsoPlayer.conf";
+        fs::create_directories(settings.parent_path());
+        std::ofstream out(settings);
+        for (int i = 0; i < kWindows; ++i) {
+            out << "[window" << i << "]\nsource=" << url() << "\ntcp=1\ntype=stream\n\n";
+        }
+        out << "[windows]\ncurrent=0\n";
+        out.close();
+        std::fprintf(stderr, "baseline player %s, %.0f s ...\n", m_options.baseline.c_str(),
+                     m_options.warmup + m_options.window);
+        baseline = runPlayer(m_options.baseline, false);
+        sleepSeconds(2);
+    }
     std::fprintf(stderr, "ffplay: four processes, %.0f s ...\n",
                  m_options.warmup + m_options.window);
     const Phase ffplay = runFfplay();
@@ -350,14 +372,21 @@ int Bench::run() {
                     format("%.0f MB", static_cast<double>(phase.rssKb) / 1024)});
     };
     row("BrelsoPlayer, one process, four windows", player, 1);
+    if (!m_options.baseline.empty()) row("baseline BrelsoPlayer (--baseline)", baseline, 1);
     row("ffplay, four processes", ffplay, kWindows);
     std::printf("%s", cpu.render().c_str());
     const bool cpuValid = player.cpuSeconds > 0 && ffplay.cpuSeconds > 0 && player.alive == 1 &&
                           ffplay.alive == kWindows;
     const double ratio = cpuValid ? player.cpuSeconds / ffplay.cpuSeconds : -1;
-    std::printf("   ratio player / ffplay: %s (target <= 1.00: %s)\n\n",
+    std::printf("   ratio player / ffplay: %s (target <= 1.00: %s)\n",
                 cpuValid ? format("%.2f", ratio).c_str() : "n/a",
                 cpuValid && ratio <= 1.0 ? "met" : "MISSED");
+    if (!m_options.baseline.empty() && baseline.cpuSeconds > 0 && baseline.alive == 1 && cpuValid) {
+        std::printf("   baseline / ffplay: %.2f; player / baseline: %.2f\n",
+                    baseline.cpuSeconds / ffplay.cpuSeconds,
+                    player.cpuSeconds / baseline.cpuSeconds);
+    }
+    std::printf("\n");
 
     std::printf("2. Resident memory of the player (MB), every 10 s:");
     long first = -1;
@@ -400,6 +429,10 @@ bool parseArguments(int argc, char** argv, Options& options) {
             options.perfFile = fs::absolute(text).string();
             continue;
         }
+        if (name == "--baseline") {
+            options.baseline = fs::absolute(text).string();
+            continue;
+        }
         if (name == "--shot") {
             options.shotPrefix = fs::absolute(text).string();
             continue;
@@ -434,7 +467,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: %s [--long] [--window S] [--warmup S] [--memory-seconds S] "
                      "[--size WxH] [--encode-seconds S] [--bitrate KBIT] [--perf FILE] "
-                     "[--shot PREFIX]\n",
+                     "[--shot PREFIX] [--baseline PROGRAM]\n",
                      argv[0]);
         return 2;
     }
