@@ -2,10 +2,13 @@
 
 #include <QLibraryInfo>
 #include <QLocale>
+#include <cstdio>
+#include <optional>
 
 #include "CBrelsoPlayerDlg.h"
 #include "KXPlaySdk.h"
 #include "KXRtspSdk.h"
+#include "StartOptions.h"
 
 CBrelsoPlayerApp::CBrelsoPlayerApp(int& argc, char** argv)
     : QApplication(argc, argv), m_calls(DefaultLibraryCalls()) {
@@ -28,6 +31,14 @@ CBrelsoPlayerApp::LibraryCalls CBrelsoPlayerApp::DefaultLibraryCalls() {
 }
 
 int CBrelsoPlayerApp::InitInstance() {
+    QString strError;
+    const std::optional<StartOptions::Options> options =
+        StartOptions::Parse(arguments(), &strError);
+    if (!options) {
+        std::fprintf(stderr, "BrelsoPlayer: %s\n%s", qPrintable(strError),
+                     qPrintable(StartOptions::Usage()));
+        return 2;
+    }
     // The stream library without logging (level mask 0).
     if (m_calls.fnNetInit(0, 0, 0) == 0) {
         return 1;
@@ -39,8 +50,12 @@ int CBrelsoPlayerApp::InitInstance() {
     }
     {
         CBrelsoPlayerDlg dlg;
-        // "--no-restore" starts with four idle windows.
-        if (!arguments().contains(QStringLiteral("--no-restore"))) dlg.RestoreSession();
+        // "--no-restore" starts with four idle windows, "--open" with the sources it names.
+        if (options->bRestore) {
+            dlg.RestoreSession();
+        } else if (options->nOpened > 0) {
+            dlg.OpenSession(options->session, true);
+        }
         dlg.exec();
         // Destroying the main window closes all four plays.
     }

@@ -19,8 +19,9 @@ public:
 
     CBrelsoPlayerApp(int& argc, char** argv);
 
-    // Starts the libraries and runs the main window; returns the program's exit code
-    // (0 after the main window closed, 1 when a library could not be started).
+    // Reads the command line (StartOptions), starts the libraries and runs the main window;
+    // returns the program's exit code (0 after the main window closed, 1 when a library could
+    // not be started, 2 for a wrong command line, which starts nothing).
     int InitInstance();
 
     // The real libraries unless replaced (for checks of the start-up failure paths).

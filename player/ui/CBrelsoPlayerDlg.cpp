@@ -6,6 +6,7 @@
 #include <QResizeEvent>
 #include <QShortcut>
 #include <algorithm>
+#include <cstdio>
 
 #include "CAboutDlg.h"
 #include "CFrameWork.h"
@@ -86,24 +87,35 @@ void CBrelsoPlayerDlg::SaveSession() {
 }
 
 void CBrelsoPlayerDlg::RestoreSession() {
-    const PlayerSettings::Session session = PlayerSettings::LoadSession();
+    OpenSession(PlayerSettings::LoadSession(), false);
+}
+
+void CBrelsoPlayerDlg::OpenSession(const PlayerSettings::Session& session, bool bReport) {
     CFrameWork& fw = GetFrameWork();
     QPointer<CBrelsoPlayerDlg> pThis(this);
     for (int i = 0; i < CFrameWork::kWindowCount; ++i) {
         const PlayerSettings::WindowSource& source = session.windows[i];
-        // A source that cannot be opened leaves its window idle, without a message.
+        // A source that cannot be opened leaves its window idle, without a message box.
         if (source.type == PlayerSettings::SourceType::Stream) {
-            fw.BeginOpenStream(i, source.strSource, source.bTcp, [pThis](int) {
-                if (pThis == nullptr) return;
-                pThis->update();
-                PostPrivateMessage(pThis, MSG_PLAYWND_CHANGED, 0, 0);
-            });
+            const int nStarted = fw.BeginOpenStream(
+                i, source.strSource, source.bTcp, [pThis, i, bReport](int nResult) {
+                    if (bReport && nResult == 0) ReportNotOpened(i);
+                    if (pThis == nullptr) return;
+                    pThis->update();
+                    PostPrivateMessage(pThis, MSG_PLAYWND_CHANGED, 0, 0);
+                });
+            if (bReport && nStarted == 0) ReportNotOpened(i);
         } else if (source.type == PlayerSettings::SourceType::File) {
-            fw.OpenFileIn(i, source.strSource);
+            if (fw.OpenFileIn(i, source.strSource) == 0 && bReport) ReportNotOpened(i);
         }
     }
     m_dlgPlayPannel.SelectWindow(session.nCurrent);
     update();
+}
+
+void CBrelsoPlayerDlg::ReportNotOpened(int nIndex) {
+    // Only the window: the address may hold a password.
+    std::fprintf(stderr, "BrelsoPlayer: window %d: the source could not be opened\n", nIndex + 1);
 }
 
 void CBrelsoPlayerDlg::Layout() {

@@ -9,6 +9,7 @@
 
 #include "CMenuDlg.h"
 #include "CPlayPannelDlg.h"
+#include "PlayerSettings.h"
 #ifdef BRELSO_HAVE_FUNCTION_DLG
 #include "CFunctionDlg.h"
 #endif
@@ -24,6 +25,10 @@ public:
     // Reopens in each window what played there when the player last closed (streams without
     // waiting for them) and makes the window that was current current again.
     void RestoreSession();
+    // Opens the sources of session in their windows, as RestoreSession does, and makes its
+    // current window current. With bReport a source that cannot be opened is named on the
+    // standard error output (by window number only).
+    void OpenSession(const PlayerSettings::Session& session, bool bReport);
     // Remembers what plays in each window and the current window.
     void SaveSession();
     // A command of the window menu (16: the about box).
@@ -51,6 +56,7 @@ protected:
 
 private:
     void OnInitDialog();
+    static void ReportNotOpened(int nIndex);
 
     QMenu m_menuSystem;
 };

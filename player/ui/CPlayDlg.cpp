@@ -3,8 +3,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QRegion>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "CFrameWork.h"
 #include "CPlayPannelDlg.h"
@@ -89,13 +91,18 @@ void CPlayDlg::paintEvent(QPaintEvent*) {
         dc.restore();
         DrawOverlay(dc, rcClient, OverlayText());
     } else {
-        dc.fillRect(rcClient, m_brBack);
         std::lock_guard<std::mutex> lock(m_mtxPicture);
-        if (!m_picture.isNull()) {
-            dc.save();
-            dc.setClipRect(rcClient);
-            dc.drawImage(rcClient.topLeft(), m_picture);
-            dc.restore();
+        // Pictures come at the client area's size, so one covers it; only while a new size
+        // has not reached the decode library yet is the rest filled with the background.
+        const QRect rcPicture =
+            m_picture.isNull() ? QRect() : QRect(rcClient.topLeft(), m_picture.size()) & rcClient;
+        if (rcPicture != rcClient) {
+            for (const QRect& rc : QRegion(rcClient) - QRegion(rcPicture)) {
+                dc.fillRect(rc, m_brBack);
+            }
+        }
+        if (!rcPicture.isEmpty()) {
+            dc.drawImage(rcPicture.topLeft(), m_picture, QRect(QPoint(0, 0), rcPicture.size()));
         }
         DrawOverlay(dc, rcClient, OverlayText());
     }
@@ -248,13 +255,27 @@ void CPlayDlg::Present(const KX_PLAY_PICTURE* pPicture) {
         pPicture->nHeight > kMaxPictureSide || pPicture->nStride / 4 < pPicture->nWidth) {
         return;
     }
-    // BGRA in memory is the 0xAARRGGBB word of Qt's 32-bit format; the copy is the window's.
-    QImage copy = QImage(pPicture->pData, pPicture->nWidth, pPicture->nHeight, pPicture->nStride,
-                         QImage::Format_RGB32)
-                      .copy();
     {
+        // BGRA in memory is the 0xAARRGGBB word of Qt's 32-bit format. The window keeps one
+        // picture of its own and writes each new one over it while the size stays the same.
         std::lock_guard<std::mutex> lock(m_mtxPicture);
-        m_picture = std::move(copy);
+        if (m_picture.width() != pPicture->nWidth || m_picture.height() != pPicture->nHeight ||
+            !m_picture.isDetached()) {
+            m_picture = QImage(pPicture->nWidth, pPicture->nHeight, QImage::Format_RGB32);
+            if (m_picture.isNull()) return;  // no memory for it: the picture is skipped
+        }
+        const size_t nRowBytes = static_cast<size_t>(pPicture->nWidth) * 4;
+        const qsizetype nStride = m_picture.bytesPerLine();
+        uchar* pBits = m_picture.bits();
+        if (nStride == pPicture->nStride) {
+            std::memcpy(pBits, pPicture->pData, static_cast<size_t>(nStride) * pPicture->nHeight);
+        } else {
+            for (int32_t y = 0; y < pPicture->nHeight; ++y) {
+                std::memcpy(pBits + static_cast<size_t>(y) * nStride,
+                            pPicture->pData + static_cast<size_t>(y) * pPicture->nStride,
+                            nRowBytes);
+            }
+        }
     }
     m_llLastPictureMs = SteadyNowMs();
     // One repaint request at a time reaches the window thread; a later picture rides along.

@@ -16,6 +16,7 @@
 #include "MessageBox.h"
 #include "PlayerSettings.h"
 #include "SilentRtspListener.h"
+#include "StartOptions.h"
 #include "TestMedia.h"
 #include "TestRtspServer.h"
 #include "UiTestLibraries.h"
@@ -209,6 +210,33 @@ private slots:
         QVERIFY(KX_PLAY_SetPlayWnd(nPort, Wnd(0).RenderTarget()) >= 0);
         QTRY_VERIFY_WITH_TIMEOUT(Wnd(0).ShownPictures() > nShown, kWaitMs);
         QVERIFY(Wnd(0).OverlayText().isEmpty());
+    }
+
+    void commandLineSourcesOpenInTheirWindows() {
+        // A recording, a camera over TCP and a camera that is gone, from the command line.
+        QString strError;
+        const std::optional<StartOptions::Options> options =
+            StartOptions::Parse({QStringLiteral("BrelsoPlayer"), QStringLiteral("--open"), m_strQf,
+                                 QStringLiteral("--open-tcp"), Live(), QStringLiteral("--open"),
+                                 QStringLiteral("rtsp://127.0.0.1:1/gone")},
+                                &strError);
+        QVERIFY2(options.has_value(), qPrintable(strError));
+        Select(3);
+        m_pDlg->OpenSession(options->session, true);
+        // Window 1 is current again, as after any start.
+        QCOMPARE(GetFrameWork().m_nCurIndex, 0);
+        QVERIFY(Wnd(0).m_bSelected && !Wnd(3).m_bSelected);
+        QCOMPARE(Info(0).nPlayType.load(), int32_t(kPlayFile));
+        QCOMPARE(GetFrameWork().m_strSource[0], m_strQf);
+        QTRY_VERIFY_WITH_TIMEOUT(!GetFrameWork().IsOpening(1) && !GetFrameWork().IsOpening(2),
+                                 kWaitMs);
+        QCOMPARE(Info(1).nPlayType.load(), int32_t(kPlayStream));
+        QCOMPARE(GetFrameWork().m_bSourceTcp[1], 1);
+        QTRY_VERIFY_WITH_TIMEOUT(Wnd(0).ShownPictures() > 0 && Wnd(1).ShownPictures() > 0, kWaitMs);
+        // The camera that is gone leaves its window idle, without a message box.
+        QCOMPARE(Info(2).nPlayType.load(), int32_t(kPlayNone));
+        QCOMPARE(Info(3).nPlayType.load(), int32_t(kPlayNone));
+        QVERIFY(m_shown.isEmpty());
     }
 
     void windowsComeBackAfterARestart() {
