@@ -30,9 +30,9 @@ PlayWndInfo* CFrameWork::Current() {
 int32_t CFrameWork::OpenDecodePort(KX_PLAY_HWND hWnd) {
     const int32_t nPort = KX_PLAY_OpenStream();
     if (nPort == KX_PLAY_FAIL) return -1;
-    // No decode callback: the player has no use for decoded pictures beyond what the window
-    // shows, and for a callback the decode library copies every picture in full once more.
-    if (KX_PLAY_SetPlayWnd(nPort, hWnd) == KX_PLAY_FAIL || KX_PLAY_Play(nPort) == KX_PLAY_FAIL) {
+    if (KX_PLAY_SetPlayWnd(nPort, hWnd) == KX_PLAY_FAIL ||
+        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, nullptr) == KX_PLAY_FAIL ||
+        KX_PLAY_Play(nPort) == KX_PLAY_FAIL) {
         CloseDecodePort(nPort);
         return -1;
     }
@@ -198,8 +198,8 @@ int CFrameWork::OpenFile(const QString& strPath) {
         return 0;
     }
     const int32_t nPort = pInfo->nPort;
-    // No decode callback, as for streams.
     if (KX_PLAY_SetPlayWnd(nPort, pInfo->hPlayWnd) == KX_PLAY_FAIL ||
+        KX_PLAY_SetDecCallBack(nPort, &CFrameWork::OnDecData, this) == KX_PLAY_FAIL ||
         KX_PLAY_SetFileEndCallBack(nPort, &CFrameWork::OnFilePlayEnd, this) == KX_PLAY_FAIL ||
         KX_PLAY_Play(nPort) == KX_PLAY_FAIL) {
         ClosePlay(m_nCurIndex);
@@ -448,6 +448,9 @@ void CFrameWork::OnRealPlayEnd(int32_t lRealHandle, void* pUserData) {
 }
 
 void CFrameWork::OnReconnect(int32_t /*lRealHandle*/, void* /*pUserData*/) {}
+
+void CFrameWork::OnDecData(int32_t /*hHandle*/, const uint8_t* /*pBuf*/, int32_t /*nSize*/,
+                           const FRAME_INFO* /*pFrameInfo*/, void* /*pDecParam*/) {}
 
 void CFrameWork::OnFilePlayEnd(int32_t nPort, void* pUserData) {
     if (pUserData == nullptr) return;

@@ -5,10 +5,10 @@
 // the network (starting a play, seeking, and closing while another such call is under way) run
 // on the controller's stream worker; their results come back to the window thread as queued
 // events, and every change of the records is made there. The stream library calls OnRealData and
-// OnRealPlayEnd on the thread of the play; the decode library calls OnFilePlayEnd on a thread
-// of its own (no decode callback is registered). The data callback touches only the decode
-// library; the end callbacks only set bPlayEnd of the matching record, which the window thread
-// polls and clears through ClosePlay. No lock is taken.
+// OnRealPlayEnd on the thread of the play; the decode library calls OnDecData and
+// OnFilePlayEnd on a thread of its own. The data callback touches only the decode library;
+// the end callbacks only set bPlayEnd of the matching record, which the window thread polls
+// and clears through ClosePlay. No lock is taken.
 //
 // Results: 1 for success (also where there is nothing to do), 0 for failure.
 #pragma once
@@ -104,6 +104,8 @@ public:
                            uint32_t dwBufSize, void* pUserData);
     static void OnRealPlayEnd(int32_t lRealHandle, void* pUserData);
     static void OnReconnect(int32_t lRealHandle, void* pUserData);
+    static void OnDecData(int32_t hHandle, const uint8_t* pBuf, int32_t nSize,
+                          const FRAME_INFO* pFrameInfo, void* pDecParam);
     static void OnFilePlayEnd(int32_t nPort, void* pUserData);
 
     int32_t m_nCurIndex = 0;                 // current play window, written by the windows
