@@ -5,10 +5,14 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 
 #include <cerrno>
 
 namespace kx::media {
+
+UdpSocket::UdpSocket(GSocket* socket, uint16_t port)
+    : m_socket(socket), m_fd(g_socket_get_fd(socket)), m_port(port) {}
 
 std::unique_ptr<UdpSocket> UdpSocket::bind(uint16_t port, std::string* error, bool reuseAddress) {
     GError* err = nullptr;
@@ -141,20 +145,23 @@ void UdpSocket::acceptOnlyFrom(const std::string& ipv4, uint16_t port) {
     m_allowedPort = port;
 }
 
+bool UdpSocket::acceptsSender(const sockaddr_in& from) const {
+    return !m_filter || (from.sin_family == AF_INET && from.sin_addr.s_addr == m_allowedAddress &&
+                         (m_allowedPort == 0 || ntohs(from.sin_port) == m_allowedPort));
+}
+
 long UdpSocket::receive(uint8_t* buffer, size_t size) {
     // Straight to the descriptor: no GError allocation for every "would block".
-    const int fd = g_socket_get_fd(m_socket);
     for (int foreign = 0; foreign < 256;) {
         sockaddr_in from{};
         socklen_t fromSize = sizeof from;
         const ssize_t n =
-            ::recvfrom(fd, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+            ::recvfrom(m_fd, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
         }
-        if (m_filter && (from.sin_family != AF_INET || from.sin_addr.s_addr != m_allowedAddress ||
-                         (m_allowedPort != 0 && ntohs(from.sin_port) != m_allowedPort))) {
+        if (!acceptsSender(from)) {
             ++m_foreignDropped;
             ++foreign;
             continue;
@@ -162,6 +169,44 @@ long UdpSocket::receive(uint8_t* buffer, size_t size) {
         return static_cast<long>(n);
     }
     return -1;  // more may wait: the socket stays readable and is read again
+}
+
+unsigned UdpSocket::receiveBatch(uint8_t* buffer, size_t slotSize, unsigned count, Datagram* out,
+                                 unsigned* accepted) {
+    *accepted = 0;
+    if (count > kMaxBatch) count = kMaxBatch;
+    if (count == 0 || slotSize == 0) return 0;
+    mmsghdr messages[kMaxBatch];
+    iovec slots[kMaxBatch];
+    sockaddr_in senders[kMaxBatch];
+    for (unsigned i = 0; i < count; ++i) {
+        slots[i].iov_base = buffer + i * slotSize;
+        slots[i].iov_len = slotSize;
+        senders[i].sin_family = AF_UNSPEC;  // stays so unless an IPv4 sender fills it
+        messages[i] = mmsghdr{};
+        messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+        messages[i].msg_hdr.msg_iov = &slots[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    int n;
+    do {
+        n = ::recvmmsg(m_fd, messages, count, MSG_DONTWAIT, nullptr);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return 0;
+    for (int i = 0; i < n; ++i) {
+        if (!acceptsSender(senders[i])) {
+            ++m_foreignDropped;
+            continue;
+        }
+        if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+            ++m_oversizeDropped;  // its end is lost: never hand on part of a packet
+            continue;
+        }
+        out[(*accepted)++] = Datagram{static_cast<const uint8_t*>(slots[i].iov_base),
+                                      static_cast<size_t>(messages[i].msg_len)};
+    }
+    return static_cast<unsigned>(n);
 }
 
 bool UdpSocket::sendTo(const std::string& host, uint16_t port, const uint8_t* data, size_t size) {
