@@ -12,9 +12,8 @@
 namespace kx::media {
 
 namespace {
-constexpr size_t kMaxDatagram = 65536;         // the largest UDP datagram fits a slot
-constexpr unsigned kBatch = 16;                // datagrams taken with one system call
-constexpr unsigned kMaxPacketsPerWakeup = 64;  // let other sources of the loop run in between
+constexpr size_t kMaxDatagram = 65536;
+constexpr int kMaxReadsPerWakeup = 64;  // let other sources of the loop run in between
 }  // namespace
 
 MultiFramedRTPSource::MultiFramedRTPSource(UsageEnvironment& env, int payloadType,
@@ -48,8 +47,7 @@ void MultiFramedRTPSource::attachSocket(UdpSocket* socket) {
     detachSocket();
     m_socket = socket;
     if (m_socket == nullptr) return;
-    // Not initialised: only the pages datagrams land in become resident.
-    if (!m_receiveBuffer) m_receiveBuffer.reset(new uint8_t[kBatch * kMaxDatagram]);
+    m_receiveBuffer.resize(kMaxDatagram);
     m_socket->watch(envir().taskScheduler().context(), &onSocketReadable, this);
 }
 
@@ -104,23 +102,13 @@ void MultiFramedRTPSource::onSocketReadable(void* clientData) {
 }
 
 void MultiFramedRTPSource::readSocket() {
-    UdpSocket* const socket = m_socket;
-    if (socket == nullptr) return;
     bool destroyed = false;
     m_destroyed = &destroyed;
-    UdpSocket::Datagram datagrams[kBatch];
-    for (unsigned taken = 0; taken < kMaxPacketsPerWakeup && m_socket == socket;) {
-        unsigned accepted = 0;
-        const unsigned n =
-            socket->receiveBatch(m_receiveBuffer.get(), kMaxDatagram, kBatch, datagrams, &accepted);
-        // The datagrams of one batch waited together: one arrival time serves them all.
-        const int64_t now = accepted > 0 ? g_get_monotonic_time() : 0;
-        for (unsigned i = 0; i < accepted && m_socket == socket; ++i) {
-            handlePacketAt(datagrams[i].data, datagrams[i].size, now);
-            if (destroyed) return;
-        }
-        taken += n;
-        if (n < kBatch) break;  // none waits any more
+    for (int i = 0; i < kMaxReadsPerWakeup && m_socket != nullptr; ++i) {
+        const long n = m_socket->receive(m_receiveBuffer.data(), m_receiveBuffer.size());
+        if (n < 0) break;
+        handlePacket(m_receiveBuffer.data(), static_cast<size_t>(n));
+        if (destroyed) return;
     }
     m_destroyed = nullptr;
     if (!m_reportedSender && m_socket != nullptr && m_socket->foreignDropped() > 0) {
@@ -131,13 +119,10 @@ void MultiFramedRTPSource::readSocket() {
 }
 
 void MultiFramedRTPSource::handlePacket(const uint8_t* data, size_t size) {
-    handlePacketAt(data, size, g_get_monotonic_time());
-}
-
-void MultiFramedRTPSource::handlePacketAt(const uint8_t* data, size_t size, int64_t now) {
     RtpHeader header;
     if (!header.parse(data, size)) return;
     if (m_payloadType >= 0 && header.payloadType != m_payloadType) return;
+    const int64_t now = g_get_monotonic_time();
     if (!m_haveSsrc) {
         m_haveSsrc = true;
         m_ssrc = header.ssrc;

@@ -76,8 +76,6 @@ protected:
 
 private:
     void onOrderedPacket(const uint8_t* packet, size_t size, bool lossBefore) override;
-    // handlePacket with its arrival time (monotonic, microseconds).
-    void handlePacketAt(const uint8_t* data, size_t size, int64_t now);
     void deliverFrames();
     // A packet of another SSRC than the announced one: true when it is taken from now on.
     bool adoptInsteadOfAnnounced(uint32_t ssrc);
@@ -95,7 +93,7 @@ private:
     LoopTimer m_deliverTimer;
     LoopTimer m_reorderTimer;
     UdpSocket* m_socket = nullptr;
-    std::unique_ptr<uint8_t[]> m_receiveBuffer;  // slots of one batch of datagrams
+    std::vector<uint8_t> m_receiveBuffer;
     bool m_haveSsrc = false;
     uint32_t m_ssrc = 0;
     uint64_t m_foreignSsrc = 0;

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
-#include <sys/uio.h>
 
 #include <cerrno>
 
@@ -169,44 +168,6 @@ long UdpSocket::receive(uint8_t* buffer, size_t size) {
         return static_cast<long>(n);
     }
     return -1;  // more may wait: the socket stays readable and is read again
-}
-
-unsigned UdpSocket::receiveBatch(uint8_t* buffer, size_t slotSize, unsigned count, Datagram* out,
-                                 unsigned* accepted) {
-    *accepted = 0;
-    if (count > kMaxBatch) count = kMaxBatch;
-    if (count == 0 || slotSize == 0) return 0;
-    mmsghdr messages[kMaxBatch];
-    iovec slots[kMaxBatch];
-    sockaddr_in senders[kMaxBatch];
-    for (unsigned i = 0; i < count; ++i) {
-        slots[i].iov_base = buffer + i * slotSize;
-        slots[i].iov_len = slotSize;
-        senders[i].sin_family = AF_UNSPEC;  // stays so unless an IPv4 sender fills it
-        messages[i] = mmsghdr{};
-        messages[i].msg_hdr.msg_name = &senders[i];
-        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
-        messages[i].msg_hdr.msg_iov = &slots[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-    }
-    int n;
-    do {
-        n = ::recvmmsg(m_fd, messages, count, MSG_DONTWAIT, nullptr);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) return 0;
-    for (int i = 0; i < n; ++i) {
-        if (!acceptsSender(senders[i])) {
-            ++m_foreignDropped;
-            continue;
-        }
-        if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
-            ++m_oversizeDropped;  // its end is lost: never hand on part of a packet
-            continue;
-        }
-        out[(*accepted)++] = Datagram{static_cast<const uint8_t*>(slots[i].iov_base),
-                                      static_cast<size_t>(messages[i].msg_len)};
-    }
-    return static_cast<unsigned>(n);
 }
 
 bool UdpSocket::sendTo(const std::string& host, uint16_t port, const uint8_t* data, size_t size) {

@@ -49,22 +49,6 @@ public:
 
     // Non-blocking receive of one datagram: its size, or -1 when none waits (or on error).
     long receive(uint8_t* buffer, size_t size);
-
-    // One datagram of a batch, in the caller's buffer.
-    struct Datagram {
-        const uint8_t* data;
-        size_t size;
-    };
-    static constexpr unsigned kMaxBatch = 32;
-    // Non-blocking receive of up to `count` datagrams (at most kMaxBatch) with one system call,
-    // into consecutive slots of slotSize bytes of buffer. Datagrams of a refused sender and
-    // datagrams longer than a slot are dropped and counted; the others are listed in `out`, in
-    // arrival order, and their number stored in *accepted. Returns how many datagrams were
-    // taken from the socket, dropped ones included: fewer than count when no more waited.
-    unsigned receiveBatch(uint8_t* buffer, size_t slotSize, unsigned count, Datagram* out,
-                          unsigned* accepted);
-    // Datagrams dropped because they did not fit a slot of receiveBatch.
-    uint64_t oversizeDropped() const { return m_oversizeDropped; }
     // Sends one datagram to host:port (IPv4 text); false on failure.
     bool sendTo(const std::string& host, uint16_t port, const uint8_t* data, size_t size);
 
@@ -84,7 +68,6 @@ private:
     uint32_t m_allowedAddress = 0;  // network byte order
     uint16_t m_allowedPort = 0;     // host byte order; 0: any
     uint64_t m_foreignDropped = 0;
-    uint64_t m_oversizeDropped = 0;
 };
 
 }  // namespace kx::media
