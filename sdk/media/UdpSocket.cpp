@@ -10,6 +10,9 @@
 
 namespace kx::media {
 
+UdpSocket::UdpSocket(GSocket* socket, uint16_t port)
+    : m_socket(socket), m_fd(g_socket_get_fd(socket)), m_port(port) {}
+
 std::unique_ptr<UdpSocket> UdpSocket::bind(uint16_t port, std::string* error, bool reuseAddress) {
     GError* err = nullptr;
     GSocket* sock =
@@ -141,20 +144,23 @@ void UdpSocket::acceptOnlyFrom(const std::string& ipv4, uint16_t port) {
     m_allowedPort = port;
 }
 
+bool UdpSocket::acceptsSender(const sockaddr_in& from) const {
+    return !m_filter || (from.sin_family == AF_INET && from.sin_addr.s_addr == m_allowedAddress &&
+                         (m_allowedPort == 0 || ntohs(from.sin_port) == m_allowedPort));
+}
+
 long UdpSocket::receive(uint8_t* buffer, size_t size) {
     // Straight to the descriptor: no GError allocation for every "would block".
-    const int fd = g_socket_get_fd(m_socket);
     for (int foreign = 0; foreign < 256;) {
         sockaddr_in from{};
         socklen_t fromSize = sizeof from;
         const ssize_t n =
-            ::recvfrom(fd, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+            ::recvfrom(m_fd, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
         }
-        if (m_filter && (from.sin_family != AF_INET || from.sin_addr.s_addr != m_allowedAddress ||
-                         (m_allowedPort != 0 && ntohs(from.sin_port) != m_allowedPort))) {
+        if (!acceptsSender(from)) {
             ++m_foreignDropped;
             ++foreign;
             continue;

@@ -10,6 +10,7 @@ typedef struct _GMainContext GMainContext;
 typedef struct _GSocket GSocket;
 typedef struct _GSource GSource;
 typedef struct _GSocketAddress GSocketAddress;
+struct sockaddr_in;
 
 namespace kx::media {
 
@@ -52,9 +53,12 @@ public:
     bool sendTo(const std::string& host, uint16_t port, const uint8_t* data, size_t size);
 
 private:
-    UdpSocket(GSocket* socket, uint16_t port) : m_socket(socket), m_port(port) {}
+    UdpSocket(GSocket* socket, uint16_t port);
+    // True when datagrams of this sender are taken (see acceptOnlyFrom).
+    bool acceptsSender(const struct sockaddr_in& from) const;
 
     GSocket* m_socket = nullptr;
+    int m_fd = -1;  // the socket's descriptor, read without GIO's checks
     uint16_t m_port = 0;
     GSource* m_source = nullptr;
     GSocketAddress* m_dest = nullptr;
