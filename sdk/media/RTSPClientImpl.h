@@ -83,6 +83,9 @@ struct RTSPClient::Impl final : public InterleavedWriter, private RtspWireReader
     void handleSetupReply(Request& request, const RtspMessage& reply);
     void handlePlayReply(Request& request, const RtspMessage& reply);
     void applyRtpInfo(MediaSession& session, const RtspMessage& reply);
+    // A PLAY of the session was sent (begin) or answered (accepted or not): see
+    // MultiFramedRTPSource::beginRangeChange.
+    void changeRange(MediaSession& session, bool begin, bool accepted);
     // Reports each tolerated deviation (RtspDeviation bits) once per client.
     void reportDeviations(unsigned deviations);
     // Queues bytes for the server and writes what the socket takes. False when the
