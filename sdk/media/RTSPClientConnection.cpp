@@ -370,8 +370,8 @@ bool RTSPClient::Impl::onMessage(RtspMessage& message) {
 bool RTSPClient::Impl::onInterleaved(uint8_t channel, const uint8_t* data, size_t size) {
     const bool* destroyed = m_destroyed;
     const Route& route = m_routes[channel];
-    std::shared_ptr<PacketRoute> target = route.target.lock();
-    if (target && size > 0) {
+    const PacketRoute* target = route.target.expired() ? nullptr : route.packets;
+    if (target != nullptr && size > 0) {
         if (route.rtcp) {
             if (target->rtcp) target->rtcp->handlePacket(data, size);
         } else if (target->rtp) {

@@ -53,7 +53,11 @@ struct RTSPClient::Impl final : public InterleavedWriter, private RtspWireReader
         Impl* impl;
     };
     struct Route {
+        // Expires when the subsession is torn down. Everything runs on the session's thread,
+        // so a route that has not expired is used through its plain pointer: no reference
+        // count changes per packet.
         std::weak_ptr<PacketRoute> target;
+        const PacketRoute* packets = nullptr;
         bool rtcp = false;
     };
     enum class State { Connecting, Connected, Failed };

@@ -140,9 +140,9 @@ void RTSPClient::Impl::handleSetupReply(Request& request, const RtspMessage& rep
         s.rtpChannel = rtpChannel;
         if (s.source) s.source->setInOrderTransport();
         if (s.route && rtpChannel >= 0 && rtpChannel <= 255) {
-            m_routes[static_cast<size_t>(rtpChannel)] = Route{s.route, false};
+            m_routes[static_cast<size_t>(rtpChannel)] = Route{s.route, s.route.get(), false};
             if (rtcpChannel <= 255) {
-                m_routes[static_cast<size_t>(rtcpChannel)] = Route{s.route, true};
+                m_routes[static_cast<size_t>(rtcpChannel)] = Route{s.route, s.route.get(), true};
             }
         }
         // Packets now come through the connection; the UDP sockets are not read.
