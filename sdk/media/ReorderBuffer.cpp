@@ -22,11 +22,10 @@ void ReorderBuffer::dropWaiting() {
 }
 
 bool ReorderBuffer::wouldChange(uint16_t seq) const {
-    if (!m_haveNext) return true;
-    const int ahead = static_cast<int16_t>(static_cast<uint16_t>(m_next - seq));
     // While a range change is in flight the reply says where the new range starts, even
     // when its numbers go on from, or restart behind, the old range's.
-    if (m_holding) return true;
+    if (!m_haveNext || m_holding) return true;
+    const int ahead = static_cast<int16_t>(static_cast<uint16_t>(m_next - seq));
     return !(ahead >= 0 && ahead < static_cast<int>(kCapacity));  // else already there
 }
 

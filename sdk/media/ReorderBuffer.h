@@ -52,10 +52,10 @@ public:
     // Forgets every waiting packet and the expected sequence number.
     void reset();
     // The next packet will carry this number (RTP-Info of a PLAY reply): waiting packets
-    // before it are dropped. Ignored when delivery has already reached or passed it.
-    // Returns true when the expectation changed anything.
-    // While a range change is in flight nothing is handed on here: packets before seq, and
-    // packets that arrived before the one carrying seq, are dropped.
+    // before it are dropped. Ignored when delivery has already reached or passed it, except
+    // while a range change is in flight: then the number always starts the new range, the
+    // packets before it and those that arrived before the one carrying it are dropped, and
+    // nothing is handed on here. Returns true when the expectation changed anything.
     bool expect(uint16_t seq);
     bool wouldChange(uint16_t seq) const;
 
