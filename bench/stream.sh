@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Stream library benchmark: builds bench_stream, bench_rtsp_server and bench_rtsp_client in the
-# given build folder and runs them (about 10 minutes; --long makes the memory run 10 minutes;
-# --cpu-only prints the CPU ratios alone: about 8 minutes, 5 with --window 20 --multi-window 10).
+# Stream library benchmark: builds bench_stream, bench_rtsp_server, bench_rtsp_client and
+# kxnetcli in the given build folder and runs them (about 13 minutes; --long makes the memory run
+# 10 minutes;
+# --cpu-only prints the CPU ratios alone: about 10 minutes, 6 with --window 20 --multi-window 10).
 # Needs ffmpeg (with libx264) and gst-launch-1.0 in PATH.
 # Usage: bench/stream.sh [--build DIR] [bench_stream options: --long --window S ...]
 set -euo pipefail
@@ -12,5 +13,5 @@ if [[ "${1:-}" == "--build" ]]; then
   shift 2
 fi
 cmake -S "$here/.." -B "$build" >/dev/null
-cmake --build "$build" --target bench_stream bench_rtsp_server bench_rtsp_client -j2 >/dev/null
+cmake --build "$build" --target bench_stream bench_rtsp_server bench_rtsp_client kxnetcli -j2 >/dev/null
 exec "$build/bench/rtsp/bench_stream" "$@"

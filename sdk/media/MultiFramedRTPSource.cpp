@@ -32,7 +32,16 @@ MultiFramedRTPSource::~MultiFramedRTPSource() {
 }
 
 void MultiFramedRTPSource::setPacketReorderingThresholdTime(unsigned microseconds) {
-    m_reorder.setThresholdTime(microseconds);
+    if (!m_inOrderTransport) m_reorder.setThresholdTime(microseconds);
+}
+
+void MultiFramedRTPSource::setInOrderTransport() {
+    m_inOrderTransport = true;
+    m_reorder.setThresholdTime(0);
+    // Whatever waited for a gap is handed on now.
+    m_reorder.flushExpired(g_get_monotonic_time());
+    armReorderTimer();
+    if (!m_frames.empty() && isCurrentlyAwaitingData()) m_deliverTimer.armIn(0);
 }
 
 unsigned MultiFramedRTPSource::getReceiveBufferSize() const {
@@ -176,6 +185,21 @@ void MultiFramedRTPSource::expectSequenceNumber(uint16_t seq) {
         m_reorder.expect(seq);
         armReorderTimer();
     }
+    // Called while a reply is handled: frames go out from the loop, not from here.
+    if (!m_frames.empty() && isCurrentlyAwaitingData()) m_deliverTimer.armIn(0);
+}
+
+void MultiFramedRTPSource::beginRangeChange() {
+    m_reorder.beginRangeChange(g_get_monotonic_time());
+    armReorderTimer();
+}
+
+void MultiFramedRTPSource::endRangeChange(bool accepted) {
+    if (m_reorder.endRangeChange(accepted, g_get_monotonic_time())) {
+        resetDepacketizer();
+        m_frames.abort();
+    }
+    armReorderTimer();
     // Called while a reply is handled: frames go out from the loop, not from here.
     if (!m_frames.empty() && isCurrentlyAwaitingData()) m_deliverTimer.armIn(0);
 }

@@ -30,11 +30,22 @@ public:
     void attachSocket(UdpSocket* socket);
     void detachSocket();
 
+    // Packets come through one TCP connection from now on: they cannot overtake each other,
+    // so a gap is lost for good and nothing waits for it (the reordering threshold is 0 and
+    // later thresholds are ignored).
+    void setInOrderTransport();
+    // How long a gap is waited for (microseconds).
+    int64_t reorderingThresholdTime() const { return m_reorder.thresholdTime(); }
+
     // One RTP packet as received (from a socket or an interleaved frame).
     void handlePacket(const uint8_t* data, size_t size);
 
     // The first packet of a new PLAY range carries this sequence number (RTP-Info).
     void expectSequenceNumber(uint16_t seq);
+    // A PLAY of a new range was sent / its reply came (see ReorderBuffer::beginRangeChange):
+    // no packet of the old range is handed on after the new range's first.
+    void beginRangeChange();
+    void endRangeChange(bool accepted);
 
     // The sender's SSRC as the server announced it. Without this the first packet's SSRC is
     // taken. Packets of any other SSRC are dropped (and counted). A server that announces one
@@ -105,6 +116,7 @@ private:
     bool m_reportedSender = false;
     uint32_t m_lastTimestamp = 0;
     bool m_delivering = false;
+    bool m_inOrderTransport = false;
     bool* m_destroyed = nullptr;
 };
 

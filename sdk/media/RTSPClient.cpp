@@ -105,7 +105,10 @@ unsigned RTSPClient::sendPlayCommand(MediaSession& session, responseHandler* han
         std::snprintf(text, sizeof text, "%.6g", static_cast<double>(scale));
         r.message.set("Scale", text);
     }
-    return impl.dispatch(r);
+    const unsigned cseq = impl.dispatch(r);
+    // Until the reply tells the ranges apart, the packets that come wait.
+    if (cseq != 0) impl.changeRange(session, true, false);
+    return cseq;
 }
 
 unsigned RTSPClient::sendGetParameterCommand(MediaSession& session, responseHandler* handler,

@@ -6,6 +6,10 @@
 // send call.
 #include <gio/gio.h>
 #include <gst/rtsp/gstrtspurl.h>
+#if __has_include(<netinet/tcp.h>)
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -214,7 +218,17 @@ void RTSPClient::Impl::send(Request& request) {
         return;
     }
     m_awaiting.push_back(request);
-    if (!write(bytes)) {
+    const bool written = write(bytes);
+#ifdef TCP_QUICKACK
+    // A request after data received makes the kernel delay its acknowledgements (it takes
+    // the connection for an interactive one). The reply would then be acknowledged only after
+    // the delayed-ACK time, and a server that holds back its next small segment until its
+    // last one is acknowledged (Nagle) would send the first RTP after PLAY that much later.
+    if (written && m_socket != nullptr) {
+        g_socket_set_option(m_socket, IPPROTO_TCP, TCP_QUICKACK, 1, nullptr);
+    }
+#endif
+    if (!written) {
         // The request is in m_awaiting: the connection's failure fails it like the others.
         if (m_state == State::Connected) {
             onConnectionLost(kErrorSend, "the RTSP server does not take requests any more");
@@ -370,8 +384,8 @@ bool RTSPClient::Impl::onMessage(RtspMessage& message) {
 bool RTSPClient::Impl::onInterleaved(uint8_t channel, const uint8_t* data, size_t size) {
     const bool* destroyed = m_destroyed;
     const Route& route = m_routes[channel];
-    std::shared_ptr<PacketRoute> target = route.target.lock();
-    if (target && size > 0) {
+    const PacketRoute* target = route.target.expired() ? nullptr : route.packets;
+    if (target != nullptr && size > 0) {
         if (route.rtcp) {
             if (target->rtcp) target->rtcp->handlePacket(data, size);
         } else if (target->rtp) {

@@ -53,7 +53,11 @@ struct RTSPClient::Impl final : public InterleavedWriter, private RtspWireReader
         Impl* impl;
     };
     struct Route {
+        // Expires when the subsession is torn down. Everything runs on the session's thread,
+        // so a route that has not expired is used through its plain pointer: no reference
+        // count changes per packet.
         std::weak_ptr<PacketRoute> target;
+        const PacketRoute* packets = nullptr;
         bool rtcp = false;
     };
     enum class State { Connecting, Connected, Failed };
@@ -83,6 +87,9 @@ struct RTSPClient::Impl final : public InterleavedWriter, private RtspWireReader
     void handleSetupReply(Request& request, const RtspMessage& reply);
     void handlePlayReply(Request& request, const RtspMessage& reply);
     void applyRtpInfo(MediaSession& session, const RtspMessage& reply);
+    // A PLAY of the session was sent (begin) or answered (accepted or not): see
+    // MultiFramedRTPSource::beginRangeChange.
+    void changeRange(MediaSession& session, bool begin, bool accepted);
     // Reports each tolerated deviation (RtspDeviation bits) once per client.
     void reportDeviations(unsigned deviations);
     // Queues bytes for the server and writes what the socket takes. False when the

@@ -91,6 +91,9 @@ void RTSPClient::Impl::onResponse(RtspMessage& reply) {
                 break;
         }
     }
+    if (request.kind == Kind::Play && request.session != nullptr) {
+        changeRange(*request.session, false, resultCode == 0);
+    }
     if (request.handler != nullptr) {
         request.handler(&m_owner, resultCode, resultString);
     } else {
@@ -135,10 +138,11 @@ void RTSPClient::Impl::handleSetupReply(Request& request, const RtspMessage& rep
         }
         s.streamingOverTcp = true;
         s.rtpChannel = rtpChannel;
+        if (s.source) s.source->setInOrderTransport();
         if (s.route && rtpChannel >= 0 && rtpChannel <= 255) {
-            m_routes[static_cast<size_t>(rtpChannel)] = Route{s.route, false};
+            m_routes[static_cast<size_t>(rtpChannel)] = Route{s.route, s.route.get(), false};
             if (rtcpChannel <= 255) {
-                m_routes[static_cast<size_t>(rtcpChannel)] = Route{s.route, true};
+                m_routes[static_cast<size_t>(rtcpChannel)] = Route{s.route, s.route.get(), true};
             }
         }
         // Packets now come through the connection; the UDP sockets are not read.
@@ -220,6 +224,18 @@ void RTSPClient::Impl::applyRtpInfo(MediaSession& session, const RtspMessage& re
                 s.source->expectSequenceNumber(static_cast<uint16_t>(seq));
                 break;
             }
+        }
+    }
+}
+
+void RTSPClient::Impl::changeRange(MediaSession& session, bool begin, bool accepted) {
+    for (auto& sub : session.subsessions()) {
+        MultiFramedRTPSource* source = sub->m_impl->source;
+        if (source == nullptr) continue;
+        if (begin) {
+            source->beginRangeChange();
+        } else {
+            source->endRangeChange(accepted);
         }
     }
 }

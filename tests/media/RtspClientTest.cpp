@@ -251,4 +251,34 @@ TEST_F(RtspClientTest, ReceivesTheFileOverTcp) {
     receiveFile(true);
 }
 
+// Over TCP interleaving packets cannot overtake each other: a gap is lost for good, so no
+// packet waits for one (the first frame comes without a reordering wait). Over UDP the
+// reordering window stays.
+class RtspClientReorderTest : public RtspClientTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RtspClientReorderTest, WaitsForGapsOnlyOverUdp) {
+    const bool tcp = GetParam();
+    LoopHarness h;
+    RtspConversation::Options o;
+    o.useTcp = tcp;
+    o.teardown = false;
+    o.done = [](RtspConversation& c) {
+        CollectingSink* s = c.sinkFor("video");
+        return s != nullptr && !s->frames.empty();
+    };
+    RtspConversation c(h, server->url("/file"), o);
+    c.start();
+    ASSERT_TRUE(h.run());
+    ASSERT_NE(c.session, nullptr);
+    ASSERT_EQ(c.session->subsessions().size(), 1u);
+    auto* source = dynamic_cast<MultiFramedRTPSource*>(c.session->subsessions()[0]->rtpSource());
+    ASSERT_NE(source, nullptr);
+    // What the session layer asks for before SETUP, and again afterwards.
+    source->setPacketReorderingThresholdTime(100000);
+    EXPECT_EQ(source->reorderingThresholdTime(), tcp ? 0 : 100000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, RtspClientReorderTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Tcp" : "Udp"; });
+
 }  // namespace
