@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchStream.h"
 #include "BenchTable.h"
 #include "ChildProcess.h"
 
@@ -41,6 +42,8 @@ namespace {
 
 using Brelso::Bench::BenchTable;
 using Brelso::Bench::ChildProcess;
+using Brelso::Bench::encodeAndServe;
+using Brelso::Bench::loadAverage;
 using Brelso::Bench::format;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -68,13 +71,6 @@ struct Options {
 
 void sleepSeconds(double seconds) {
     if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
 }
 
 // Resident memory in KiB; -1 once the process is gone.
@@ -135,45 +131,13 @@ private:
 };
 
 bool Bench::prepare() {
-    const fs::path stream = m_work / "stream.h264";
-    const std::string bitrate = std::to_string(m_options.bitrateKbit) + "k";
-    std::fprintf(stderr, "encoding %d s of 1920x1080 25 fps H.264 at %s ...\n",
-                 m_options.encodeSeconds, bitrate.c_str());
-    const std::vector<std::string> encode = {
-        "ffmpeg",       "-hide_banner",
-        "-loglevel",    "error",
-        "-nostdin",     "-y",
-        "-f",           "lavfi",
-        "-i",           "testsrc2=size=1920x1080:rate=25",
-        "-vf",          "noise=alls=10:allf=t",
-        "-t",           std::to_string(m_options.encodeSeconds),
-        "-c:v",         "libx264",
-        "-preset",      "veryfast",
-        "-profile:v",   "main",
-        "-bf",          "0",
-        "-g",           "25",
-        "-b:v",         bitrate,
-        "-maxrate",     bitrate,
-        "-bufsize",     bitrate,
-        "-x264-params", "aud=1:repeat-headers=1:scenecut=0",
-        "-f",           "h264",
-        stream.string()};
-    if (!runToEnd(encode, 600s) || !fs::exists(stream)) {
-        std::fprintf(stderr, "ffmpeg could not encode the stream\n");
-        return false;
-    }
-    m_bitrate = static_cast<double>(fs::file_size(stream)) * 8 / m_options.encodeSeconds / 1e6;
-
-    m_server = ChildProcess::start({(m_bin / ".." / "rtsp" / "bench_rtsp_server").string(),
-                                    "--file", stream.string(), "--fps", "25"},
-                                   true, true);
-    if (!m_server) return false;
-    const auto line = m_server->readLine(20s);
-    if (!line || line->rfind("port ", 0) != 0) {
-        std::fprintf(stderr, "bench_rtsp_server did not start\n");
-        return false;
-    }
-    m_port = std::atoi(line->c_str() + 5);
+    auto served =
+        encodeAndServe(m_bin / ".." / "rtsp" / "bench_rtsp_server", m_work / "stream.h264",
+                       m_options.encodeSeconds, m_options.bitrateKbit, false);
+    if (!served) return false;
+    m_server = std::move(served->server);
+    m_port = served->port;
+    m_bitrate = served->bitrateMbit;
     return m_port > 0 && startDisplay();
 }
 

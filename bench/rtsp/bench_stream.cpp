@@ -42,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchStream.h"
 #include "BenchTable.h"
 #include "ChildProcess.h"
 
@@ -49,6 +50,8 @@ namespace {
 
 using Brelso::Bench::BenchTable;
 using Brelso::Bench::ChildProcess;
+using Brelso::Bench::encodeAndServe;
+using Brelso::Bench::loadAverage;
 using Brelso::Bench::format;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -85,13 +88,6 @@ Output parseOutput(const std::string& text) {
 double number(const Output& values, const std::string& key) {
     const auto it = values.find(key);
     return it == values.end() ? -1 : std::atof(it->second.c_str());
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
 }
 
 void sleepSeconds(double seconds) {
@@ -132,64 +128,13 @@ private:
 
 bool Bench::prepare() {
     const fs::path stream = m_work / (m_options.hevc ? "stream.h265" : "stream.h264");
-    const std::string bitrate = std::to_string(m_options.bitrateKbit) + "k";
-    std::fprintf(stderr, "encoding %d s of 1920x1080 25 fps %s at %s ...\n",
-                 m_options.encodeSeconds, m_options.hevc ? "H.265" : "H.264", bitrate.c_str());
-    std::vector<std::string> argv = {"ffmpeg",    "-hide_banner",
-                                     "-loglevel", "error",
-                                     "-nostdin",  "-y",
-                                     "-f",        "lavfi",
-                                     "-i",        "testsrc2=size=1920x1080:rate=25",
-                                     "-vf",       "noise=alls=10:allf=t",
-                                     "-t",        std::to_string(m_options.encodeSeconds)};
-    const std::vector<std::string> codec =
-        m_options.hevc
-            ? std::vector<std::string>{"-c:v",
-                                       "libx265",
-                                       "-preset",
-                                       "veryfast",
-                                       "-b:v",
-                                       bitrate,
-                                       "-x265-params",
-                                       "log-level=error:aud=1:repeat-headers=1:scenecut=0:"
-                                       "bframes=0:keyint=25:min-keyint=25:vbv-maxrate=" +
-                                           std::to_string(m_options.bitrateKbit) +
-                                           ":vbv-bufsize=" + std::to_string(m_options.bitrateKbit),
-                                       "-f",
-                                       "hevc"}
-            : std::vector<std::string>{"-c:v",         "libx264",
-                                       "-preset",      "veryfast",
-                                       "-profile:v",   "main",
-                                       "-bf",          "0",
-                                       "-g",           "25",
-                                       "-b:v",         bitrate,
-                                       "-maxrate",     bitrate,
-                                       "-bufsize",     bitrate,
-                                       "-x264-params", "aud=1:repeat-headers=1:scenecut=0",
-                                       "-f",           "h264"};
-    argv.insert(argv.end(), codec.begin(), codec.end());
-    argv.push_back(stream.string());
-    auto encoder = ChildProcess::start(argv, false, true);
-    if (!encoder) return false;
-    encoder->finish(600s);
-    if (encoder->exitStatus() != 0 || !fs::exists(stream)) {
-        std::fprintf(stderr, "ffmpeg could not encode the stream\n");
-        return false;
-    }
-    m_bitrate = static_cast<double>(fs::file_size(stream)) * 8 / m_options.encodeSeconds / 1e6;
-
-    std::vector<std::string> server = {(m_bin / "bench_rtsp_server").string(), "--file",
-                                       stream.string(), "--fps", "25"};
-    if (m_options.hevc) server.insert(server.end(), {"--codec", "h265"});
-    m_server = ChildProcess::start(server, true, true);
-    if (!m_server) return false;
-    const auto line = m_server->readLine(20s);
-    if (!line || line->rfind("port ", 0) != 0) {
-        std::fprintf(stderr, "bench_rtsp_server did not start\n");
-        return false;
-    }
-    m_port = std::atoi(line->c_str() + 5);
-    return m_port > 0;
+    auto served = encodeAndServe(m_bin / "bench_rtsp_server", stream, m_options.encodeSeconds,
+                                 m_options.bitrateKbit, m_options.hevc);
+    if (!served) return false;
+    m_server = std::move(served->server);
+    m_port = served->port;
+    m_bitrate = served->bitrateMbit;
+    return true;
 }
 
 CpuRun Bench::runOurs(bool tcp, int sessions, double warmup, double window) {
