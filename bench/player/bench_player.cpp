@@ -43,8 +43,8 @@ namespace {
 using Brelso::Bench::BenchTable;
 using Brelso::Bench::ChildProcess;
 using Brelso::Bench::encodeAndServe;
-using Brelso::Bench::loadAverage;
 using Brelso::Bench::format;
+using Brelso::Bench::loadAverage;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
@@ -435,20 +435,9 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 2;
     }
-    signal(SIGPIPE, SIG_IGN);
-    const fs::path binDir = fs::read_symlink("/proc/self/exe").parent_path();
-    char pattern[] = "/tmp/bench_player.XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
-    const fs::path work = pattern;
-    int result = 1;
-    const auto started = std::chrono::steady_clock::now();
-    {
-        Bench bench(options, binDir, work);
-        if (bench.prepare()) result = bench.run();
-    }
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    std::printf("run time: %.0f s\n", took.count());
-    std::error_code ignored;
-    fs::remove_all(work, ignored);
-    return result;
+    return Brelso::Bench::runBench("bench_player",
+                                   [&](const fs::path& binDir, const fs::path& work) {
+                                       Bench bench(options, binDir, work);
+                                       return bench.prepare() ? bench.run() : 1;
+                                   });
 }

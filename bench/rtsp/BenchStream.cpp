@@ -1,5 +1,8 @@
 #include "BenchStream.h"
 
+#include <signal.h>
+#include <stdlib.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +91,22 @@ std::string loadAverage() {
     std::string a, b, c;
     in >> a >> b >> c;
     return a + " " + b + " " + c;
+}
+
+int runBench(const char* name,
+             const std::function<int(const fs::path& binDir, const fs::path& workDir)>& run) {
+    signal(SIGPIPE, SIG_IGN);
+    const fs::path binDir = fs::read_symlink("/proc/self/exe").parent_path();
+    std::string pattern = std::string("/tmp/") + name + ".XXXXXX";
+    if (!mkdtemp(pattern.data())) return 1;
+    const fs::path work = pattern;
+    const auto started = std::chrono::steady_clock::now();
+    const int result = run(binDir, work);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    std::printf("run time: %.0f s\n", took.count());
+    std::error_code ignored;
+    fs::remove_all(work, ignored);
+    return result;
 }
 
 }  // namespace Brelso::Bench

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,5 +27,12 @@ std::unique_ptr<ServedStream> encodeAndServe(const std::filesystem::path& server
 
 // The load averages of /proc/loadavg ("1-minute 5-minute 15-minute").
 std::string loadAverage();
+
+// What a benchmark program's main does around its measurement: ignores SIGPIPE, makes a work
+// folder /tmp/<name>.XXXXXX, calls run with the folder of the running program (where the other
+// bench programs are) and the work folder, prints the run time and removes the work folder.
+// Returns what run returned, 1 when the work folder cannot be made.
+int runBench(const char* name, const std::function<int(const std::filesystem::path& binDir,
+                                                       const std::filesystem::path& workDir)>& run);
 
 }  // namespace Brelso::Bench
